@@ -1,0 +1,25 @@
+# GoogleTest from Debian's sources, built for whichever target this tree builds.
+if(NOT TARVIX_TESTS)
+  return()
+endif()
+enable_testing()
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+include(GoogleTest)
+# Discovery runs at test time (under wine for win64), not during the build.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+
+# tarvix_add_gtest(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [PROPERTIES ...])
+# Builds one test executable and registers each of its tests with CTest.
+function(tarvix_add_gtest name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;PROPERTIES" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main GTest::gmock)
+  if(T_PROPERTIES)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120 PROPERTIES ${T_PROPERTIES})
+  else()
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120)
+  endif()
+endfunction()

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs a Windows program under wine in the build tree's own prefix.
+# The prefix is booted once (serialized with flock) and one long-lived
+# wineserver serves every test of a run.
+#
+#   TARVIX_WINEPREFIX  prefix to use (default: <cwd's build tree>/wineprefix)
+#   TARVIX_WINE_XVFB=1 run under xvfb-run (for tests that open windows)
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+prefix=${TARVIX_WINEPREFIX:-}
+if [ -z "$prefix" ]; then
+  # Find the build tree: the nearest directory upwards holding CMakeCache.txt.
+  d=$PWD
+  while [ "$d" != / ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
+  [ "$d" = / ] && d=$PWD
+  prefix=$d/wineprefix
+fi
+export WINEPREFIX=$prefix
+export WINEARCH=win64
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+"$here/wine-prefix.sh" "$prefix" || exit 125
+
+out=$(mktemp)
+trap 'rm -f "$out"' EXIT
+# Processes wine starts on demand (explorer.exe) inherit stdout; keep the
+# test's output in a file so the test runner does not wait for them.
+if [ "${TARVIX_WINE_XVFB:-0}" = 1 ]; then
+  xvfb-run -a wine "$@" >"$out" 2>&1 </dev/null
+else
+  wine "$@" >"$out" 2>&1
+fi
+rc=$?
+cat "$out"
+exit $rc
