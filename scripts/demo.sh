@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# The main job on the stand-ins: builds the Windows product and runs
+# vexal-client.exe under wine against the stand-in automation engine.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+"$root/scripts/setup.sh"
+configure_win64
+cmake --build "$build/win64" -j "$jobs" --target vexal-client r6engine-standin >/dev/null
+trap 'stop_wineserver "$build/win64"' EXIT
+"$root/scripts/demo-console.sh" "$build/win64"
