@@ -351,7 +351,9 @@ DWORD WINAPI CStandinEngine::CallbackThread(void* self) {
       CloseHandle(trigger);
     }
   } else {
-    fire = WaitForSingleObject(engine->m_stop, scenario.GetCallbackDelay()) == WAIT_TIMEOUT;
+    // A delayed run always fires: unregistering waits for it to finish.
+    Sleep(scenario.GetCallbackDelay());
+    fire = true;
   }
   if (fire) engine->FireCallbacks(engine->m_sink);
   return 0;

@@ -7,7 +7,9 @@
 //   Callback                          starts one virus-found event
 //   CallbackValue <index> <result> <string>   a value of the last event
 //   CallbackTrigger <event-name>      events fire once this named event is set
+//                                     (not at all when unregistered first)
 //   CallbackDelay <ms>                ... or this long after RegisterCallback
+//                                     (the default, 0 ms; unregistering waits)
 //   CallbackManual                    ... or only when a test fires them
 //
 // <result> is a 32-bit code in decimal or 0x hex (0, 1, 0x80004005, -1).
