@@ -1,0 +1,276 @@
+#include "foundation/threads.h"
+
+#include <new>
+
+namespace tarvixlib {
+
+// ---- CMyThreadSave ----
+
+CMyThreadSave::CMyThreadSave(bool active) : active_(active) {
+  if (!active) return;
+  handles_[0] = platform::CreateEventObject(/*manualReset=*/false, /*signalled=*/true);
+  handleCount_ = handles_[0] ? 1 : 0;
+}
+
+CMyThreadSave::~CMyThreadSave() {
+  if (handles_[0]) platform::CloseOsHandle(handles_[0]);
+}
+
+bool CMyThreadSave::Lock(uint32_t timeoutMs) {
+  if (!active_) return true;
+  uint32_t me = platform::CurrentThreadId();
+  if (owner_.load() == me) {
+    ++count_;
+    return true;
+  }
+  if (handleCount_ == 0) return false;  // the event could not be created
+  uint32_t wait = timeoutMs == kUseDefault ? defaultTimeout_ : timeoutMs;
+  if (platform::WaitForAny(handles_, handleCount_, wait) != 0) return false;
+  owner_.exchange(me);
+  count_ = 1;
+  return true;
+}
+
+bool CMyThreadSave::Unlock() {
+  if (!active_) return true;
+  if (owner_.load() != platform::CurrentThreadId()) return false;
+  if (--count_ == 0) {
+    owner_.exchange(0);
+    platform::SetEventObject(handles_[0]);
+  }
+  return true;
+}
+
+// ---- CWorkThread ----
+
+// Shared by the object and its running thread, so that the thread can tell,
+// after its body returns, whether the object still expects it: a thread that
+// was terminated (abandoned where threads cannot be killed) must not touch
+// an object that may already be gone.
+struct CWorkThread::Link {
+  std::atomic<int> refs{1};
+  CWorkThread* owner;
+  uint32_t options;
+  std::mutex m;
+  bool abandoned = false;  // guarded by m
+};
+
+void CWorkThread::ReleaseLink(Link* link) {
+  if (link && link->refs.fetch_sub(1, std::memory_order_acq_rel) == 1) delete link;
+}
+
+CWorkThread::CWorkThread(uint32_t stopTimeoutMs, int priority, uint32_t options, size_t stackSize)
+    : stopEvent_(platform::CreateEventObject(/*manualReset=*/true, /*signalled=*/false)),
+      stopTimeout_(stopTimeoutMs),
+      priority_(priority),
+      stackSize_(stackSize),
+      options_(options) {}
+
+CWorkThread::~CWorkThread() {
+  Stop();
+  platform::CloseOsHandle(stopEvent_);
+}
+
+void CWorkThread::Entry(void* arg) {
+  Link* link = static_cast<Link*>(arg);
+  CWorkThread* self = link->owner;
+  self->Run();
+  bool deleteSelf = false;
+  {
+    std::lock_guard<std::mutex> guard(link->m);
+    if (!link->abandoned && (link->options & (kDetached | kSelfDeleting))) {
+      self->Forget(link);
+      if (link->options & kSelfDeleting) {
+        link->abandoned = true;  // nobody may reach the object through the link now
+        deleteSelf = true;
+      }
+    }
+  }
+  if (deleteSelf) delete self;
+  ReleaseLink(link);
+}
+
+bool CWorkThread::Start() {
+  bool hasThread;
+  {
+    std::lock_guard<std::mutex> guard(state_);
+    hasThread = thread_ != nullptr;
+  }
+  if (hasThread) Stop();
+  if (!stopEvent_) return false;
+  platform::ResetEventObject(stopEvent_);
+  auto* link = new (std::nothrow) Link;
+  if (!link) return false;
+  link->owner = this;
+  link->options = options_;
+  link->refs = 2;  // the object's and the thread's
+  // Held until the fields are set: a detached or self-deleting body that
+  // ends at once must find them in place.
+  std::unique_lock<std::mutex> guard(state_);
+  for (;;) {
+    uint32_t id = 0;
+    platform::OsHandle h = platform::StartThread(&CWorkThread::Entry, link, stackSize_, &id);
+    if (h) {
+      thread_ = h;
+      threadId_ = id;
+      link_ = link;
+      if (priority_ != 0) platform::SetThreadPriorityLevel(h, priority_);
+      return true;  // `this` may be deleted (self-deleting) once guard is released
+    }
+    if (!(options_ & kRetryCreate)) {
+      delete link;
+      return false;
+    }
+    platform::SleepMs(100);
+  }
+}
+
+platform::OsHandle CWorkThread::HandleCopy(Link** link) const {
+  std::lock_guard<std::mutex> guard(state_);
+  if (!thread_) return nullptr;
+  platform::OsHandle copy = platform::DuplicateOsHandle(thread_);
+  if (copy && link) {
+    link_->refs.fetch_add(1);
+    *link = link_;
+  }
+  return copy;
+}
+
+bool CWorkThread::Forget(Link* link) {
+  platform::OsHandle h = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(state_);
+    if (!thread_ || link_ != link) return false;
+    h = thread_;
+    thread_ = nullptr;
+    threadId_ = 0;
+    link_ = nullptr;
+  }
+  platform::CloseOsHandle(h);
+  ReleaseLink(link);  // the object's reference
+  return true;
+}
+
+bool CWorkThread::IsRunning() const {
+  std::lock_guard<std::mutex> guard(state_);
+  return thread_ && !platform::WaitForOne(thread_, 0);
+}
+
+bool CWorkThread::WaitForEnd(uint32_t ms) const {
+  platform::OsHandle h = HandleCopy(nullptr);
+  if (!h) return true;
+  bool ended = platform::WaitForOne(h, ms);
+  platform::CloseOsHandle(h);
+  return ended;
+}
+
+uint32_t CWorkThread::ThreadId() const {
+  std::lock_guard<std::mutex> guard(state_);
+  return threadId_;
+}
+
+void CWorkThread::Stop() {
+  Link* link = nullptr;
+  platform::OsHandle h = HandleCopy(&link);
+  if (!h) return;
+  platform::SetEventObject(stopEvent_);
+  if (platform::WaitForOne(h, stopTimeout_)) {
+    Forget(link);
+  } else {
+    Terminate();
+  }
+  platform::CloseOsHandle(h);
+  ReleaseLink(link);
+}
+
+void CWorkThread::Terminate() {
+  Link* link = nullptr;
+  platform::OsHandle h = HandleCopy(&link);
+  if (!h) return;
+  // Mark the link first: a body that still returns (where threads cannot be
+  // killed) must then leave the object alone.
+  {
+    std::lock_guard<std::mutex> guard(link->m);
+    link->abandoned = true;
+  }
+  platform::TerminateThreadObject(h);
+  Forget(link);
+  platform::CloseOsHandle(h);
+  ReleaseLink(link);
+}
+
+// ---- CMyWorkThreadList ----
+
+CMyWorkThreadList::CMyWorkThreadList() : threads_(/*owned=*/true) {}
+
+CMyWorkThreadList::~CMyWorkThreadList() { StopAll(true); }
+
+bool CMyWorkThreadList::Add(CWorkThread* thread, bool deleteOnFailure) {
+  if (!thread) return false;
+  if ((thread->Options() & CWorkThread::kSelfDeleting) || !thread->Start()) {
+    if (deleteOnFailure) delete thread;
+    return false;
+  }
+  if (!threads_.AddTail(thread)) {
+    // Not kept: stop it rather than lose track of a running thread.
+    thread->Stop();
+    if (deleteOnFailure) delete thread;
+    return false;
+  }
+  return true;
+}
+
+size_t CMyWorkThreadList::Reap() {
+  size_t removed = 0;
+  CMyPtrListNode* node = threads_.Head();
+  while (node) {
+    CMyPtrListNode* next = node->next;
+    CWorkThread* thread = CMyPtrListT<CWorkThread>::DataOf(node);
+    if (!thread->IsRunning()) {
+      threads_.RemoveNode(node);
+      delete thread;
+      ++removed;
+    }
+    node = next;
+  }
+  return removed;
+}
+
+size_t CMyWorkThreadList::StopAll(bool wait) {
+  for (CMyPtrListNode* n = threads_.Head(); n; n = n->next) {
+    CWorkThread* thread = CMyPtrListT<CWorkThread>::DataOf(n);
+    if (thread->IsRunning()) thread->RequestStop();
+  }
+  platform::YieldThread();
+
+  size_t removed = 0;
+  uint64_t start = 0;
+  if (wait) {
+    removed = Reap();
+    start = platform::TickCountMs();
+    threads_.Sort(
+        [](const void* a, const void* b, void*) {
+          uint32_t x = static_cast<const CWorkThread*>(a)->StopTimeout();
+          uint32_t y = static_cast<const CWorkThread*>(b)->StopTimeout();
+          return x < y ? -1 : (x > y ? 1 : 0);
+        },
+        nullptr);
+  }
+  while (CWorkThread* thread = threads_.PopHeadT()) {
+    if (wait) {
+      uint64_t deadline = start + thread->StopTimeout();
+      uint64_t now = platform::TickCountMs();
+      if (deadline > now) {
+        uint64_t left = deadline - now;
+        thread->WaitForEnd(left >= platform::kInfinite ? platform::kInfinite - 1
+                                                       : static_cast<uint32_t>(left));
+      }
+    }
+    if (thread->IsRunning()) thread->Terminate();
+    delete thread;
+    ++removed;
+  }
+  return removed;
+}
+
+}  // namespace tarvixlib
