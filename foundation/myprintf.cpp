@@ -83,13 +83,15 @@ CharT* DigitsBackwards(CharT* end, uint64_t value, unsigned base, bool upper) {
 
 template <typename T>
 size_t LengthLimited(const T* text, bool limited, int limit) {
-  size_t n = 0;
-  if (limited) {
-    size_t max = static_cast<size_t>(limit);
-    while (n < max && text[n]) ++n;
-  } else {
+  if (!limited) {
+    if constexpr (sizeof(T) == 1) return std::strlen(text);  // the library's vectorized scan
+    size_t n = 0;
     while (text[n]) ++n;
+    return n;
   }
+  size_t n = 0;
+  size_t max = static_cast<size_t>(limit);
+  while (n < max && text[n]) ++n;
   return n;
 }
 
@@ -369,21 +371,23 @@ bool CMyPrintfT<CharT>::ConvertString(Spec& spec, bool otherWidth) {
 
   if constexpr (sizeof(CharT) == 1) {
     if (spec.flags & kUtf8Text) {
-      // Wide to UTF-8, always whole, encoded straight into the output.
+      // Wide to UTF-8, always whole. Encoded straight into the output while
+      // the room surely holds it (3 bytes per unit at most), else in chunks
+      // through a small local buffer. Only a width needs the length first.
       size_t units = LengthLimited(s, false, 0);
       size_t bytes = spec.width ? Utf8Length(s, units) : 0;
       size_t pad = static_cast<size_t>(spec.width) > bytes ? static_cast<size_t>(spec.width) - bytes : 0;
       bool left = (spec.flags & kLeft) != 0;
       if (pad && !left && !PutRepeat(' ', pad)) return false;
       while (units) {
-        size_t room = static_cast<size_t>(m_end - m_pos);
-        if (room >= 3 * units) {
-          m_pos += Utf8EncodeN(m_pos, s, units);
-          break;
+        size_t take = std::min(units, static_cast<size_t>(m_end - m_pos) / 3);
+        if (take >= 16 || take == units) {
+          m_pos += Utf8EncodeN(m_pos, s, take);
+        } else {
+          char chunk[3 * 64];
+          take = std::min<size_t>(units, 64);
+          if (!Put(chunk, Utf8EncodeN(chunk, s, take))) return false;
         }
-        char chunk[3 * 64];
-        size_t take = units < 64 ? units : 64;
-        if (!Put(chunk, Utf8EncodeN(chunk, s, take))) return false;
         s += take;
         units -= take;
       }

@@ -98,6 +98,19 @@ size_t Utf8Length(const WChar* text) {
 size_t Utf8EncodeN(char* buffer, const WChar* text, size_t units) {
   unsigned char* out = reinterpret_cast<unsigned char*>(buffer);
   for (size_t i = 0; i < units; ++i) {
+    // Runs of ASCII are the common case: four units per step.
+    while (i + 4 <= units) {
+      uint64_t four;
+      std::memcpy(&four, text + i, sizeof(four));
+      if (four & 0xFF80FF80FF80FF80ull) break;
+      out[0] = static_cast<unsigned char>(text[i]);
+      out[1] = static_cast<unsigned char>(text[i + 1]);
+      out[2] = static_cast<unsigned char>(text[i + 2]);
+      out[3] = static_cast<unsigned char>(text[i + 3]);
+      out += 4;
+      i += 4;
+    }
+    if (i == units) break;
     auto u = static_cast<uint32_t>(text[i]);
     if (u < 0x80) {
       *out++ = static_cast<unsigned char>(u);
