@@ -733,93 +733,82 @@ template class CMyPrintfT<WChar>;
 
 // ---- entry points ----------------------------------------------------------
 
-int FormatToHeapV(char*& heap, size_t position, const char* format, va_list args) {
-  CMyPrintfT<char> engine;
+namespace {
+template <typename CharT>
+int HeapV(CharT*& heap, size_t position, const CharT* format, va_list args) {
+  CMyPrintfT<CharT> engine;
   return engine.FormatHeap(heap, position, format, args);
 }
+template <typename CharT>
+int BufferV(CharT* buffer, size_t size, const CharT* format, va_list args) {
+  CMyPrintfT<CharT> engine;
+  return engine.FormatBuffer(buffer, size, format, args);
+}
+template <typename CharT>
+size_t SeqV(CSeqWrite& out, const CharT* format, va_list args) {
+  CMyPrintfT<CharT> engine;
+  return engine.FormatSeq(out, format, args);
+}
+template <typename CharT>
+size_t LengthV(const CharT* format, va_list args) {
+  CMyPrintfT<CharT> engine;
+  return engine.Measure(format, args);
+}
+}  // namespace
+
+// The body of a variadic entry point: hand the arguments to the va_list twin.
+#define TARVIX_FORWARD_ARGS(Result, call) \
+  va_list args;                           \
+  va_start(args, format);                 \
+  Result result = call;                   \
+  va_end(args);                           \
+  return result
+
+int FormatToHeapV(char*& heap, size_t position, const char* format, va_list args) {
+  return HeapV(heap, position, format, args);
+}
 int FormatToHeapV(WChar*& heap, size_t position, const WChar* format, va_list args) {
-  CMyPrintfT<WChar> engine;
-  return engine.FormatHeap(heap, position, format, args);
+  return HeapV(heap, position, format, args);
 }
 
 int FormatToBufferV(char* buffer, size_t size, const char* format, va_list args) {
-  CMyPrintfT<char> engine;
-  return engine.FormatBuffer(buffer, size, format, args);
+  return BufferV(buffer, size, format, args);
 }
 int FormatToBufferV(WChar* buffer, size_t size, const WChar* format, va_list args) {
-  CMyPrintfT<WChar> engine;
-  return engine.FormatBuffer(buffer, size, format, args);
+  return BufferV(buffer, size, format, args);
 }
 int FormatToBuffer(char* buffer, size_t size, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  int n = FormatToBufferV(buffer, size, format, args);
-  va_end(args);
-  return n;
+  TARVIX_FORWARD_ARGS(int, BufferV(buffer, size, format, args));
 }
 int FormatToBuffer(WChar* buffer, size_t size, const WChar* format, ...) {
-  va_list args;
-  va_start(args, format);
-  int n = FormatToBufferV(buffer, size, format, args);
-  va_end(args);
-  return n;
+  TARVIX_FORWARD_ARGS(int, BufferV(buffer, size, format, args));
 }
 
 int FormatToStringV(CMyStringA& out, const char* format, va_list args) { return out.FormatV(format, args); }
 int FormatToStringV(CMyStringW& out, const WChar* format, va_list args) { return out.FormatV(format, args); }
 int FormatToString(CMyStringA& out, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  int n = out.FormatV(format, args);
-  va_end(args);
-  return n;
+  TARVIX_FORWARD_ARGS(int, out.FormatV(format, args));
 }
 int FormatToString(CMyStringW& out, const WChar* format, ...) {
-  va_list args;
-  va_start(args, format);
-  int n = out.FormatV(format, args);
-  va_end(args);
-  return n;
+  TARVIX_FORWARD_ARGS(int, out.FormatV(format, args));
 }
 
-size_t FormatToSeqV(CSeqWrite& out, const char* format, va_list args) {
-  CMyPrintfT<char> engine;
-  return engine.FormatSeq(out, format, args);
-}
-size_t FormatToSeqV(CSeqWrite& out, const WChar* format, va_list args) {
-  CMyPrintfT<WChar> engine;
-  return engine.FormatSeq(out, format, args);
-}
+size_t FormatToSeqV(CSeqWrite& out, const char* format, va_list args) { return SeqV(out, format, args); }
+size_t FormatToSeqV(CSeqWrite& out, const WChar* format, va_list args) { return SeqV(out, format, args); }
 size_t FormatToSeq(CSeqWrite& out, const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  size_t n = FormatToSeqV(out, format, args);
-  va_end(args);
-  return n;
+  TARVIX_FORWARD_ARGS(size_t, SeqV(out, format, args));
 }
 size_t FormatToSeq(CSeqWrite& out, const WChar* format, ...) {
-  va_list args;
-  va_start(args, format);
-  size_t n = FormatToSeqV(out, format, args);
-  va_end(args);
-  return n;
+  TARVIX_FORWARD_ARGS(size_t, SeqV(out, format, args));
 }
 
 size_t FormatLength(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  CMyPrintfT<char> engine;
-  size_t n = engine.Measure(format, args);
-  va_end(args);
-  return n;
+  TARVIX_FORWARD_ARGS(size_t, LengthV(format, args));
 }
 size_t FormatLength(const WChar* format, ...) {
-  va_list args;
-  va_start(args, format);
-  CMyPrintfT<WChar> engine;
-  size_t n = engine.Measure(format, args);
-  va_end(args);
-  return n;
+  TARVIX_FORWARD_ARGS(size_t, LengthV(format, args));
 }
+
+#undef TARVIX_FORWARD_ARGS
 
 }  // namespace tarvixlib

@@ -202,36 +202,20 @@ public:
   // failed conversion leaves the empty string and returns false.
   bool AssignWideFromAnsi(const char* ansi) {
     static_assert(std::is_same_v<T, WChar>, "AssignWideFromAnsi needs a wide string");
-    Release();
     int needed = AnsiToWide(nullptr, ansi, 0);
-    if (needed <= 0) return false;
-    size_t capacity = RoundCapacity(static_cast<size_t>(needed));
-    T* array = static_cast<T*>(std::malloc(capacity * sizeof(T)));
-    if (!array) return false;
-    if (AnsiToWide(array, ansi, static_cast<int>(capacity)) <= 0) {
-      std::free(array);
-      return false;
-    }
-    Adopt(array, capacity);
-    return true;
+    return AssignConverted(needed, [ansi](T* array, size_t capacity) {
+      return AnsiToWide(array, ansi, static_cast<int>(capacity)) > 0;
+    });
   }
 
   // Converts UTF-16 text into this narrow string in the thread's ANSI code
   // page. An empty or failed conversion leaves the empty string, false.
   bool AssignAnsiFromWide(const WChar* wide) {
     static_assert(std::is_same_v<T, char>, "AssignAnsiFromWide needs a narrow string");
-    Release();
     int needed = WideToAnsi(nullptr, wide, 0);
-    if (needed <= 0) return false;
-    size_t capacity = RoundCapacity(static_cast<size_t>(needed));
-    T* array = static_cast<T*>(std::malloc(capacity));
-    if (!array) return false;
-    if (WideToAnsi(array, wide, static_cast<int>(capacity)) <= 0) {
-      std::free(array);
-      return false;
-    }
-    Adopt(array, capacity);
-    return true;
+    return AssignConverted(needed, [wide](T* array, size_t capacity) {
+      return WideToAnsi(array, wide, static_cast<int>(capacity)) > 0;
+    });
   }
 
   // Encodes UTF-16 text as UTF-8 into this narrow string (surrogates are
@@ -239,15 +223,10 @@ public:
   // allocation fails.
   bool AssignUtf8FromWide(const WChar* wide) {
     static_assert(std::is_same_v<T, char>, "AssignUtf8FromWide needs a narrow string");
-    Release();
-    size_t needed = Utf8Length(wide);
-    if (needed == 0) return false;
-    size_t capacity = RoundCapacity(needed);
-    T* array = static_cast<T*>(std::malloc(capacity));
-    if (!array) return false;
-    Utf8Encode(array, wide);
-    Adopt(array, capacity);
-    return true;
+    return AssignConverted(Utf8Length(wide), [wide](T* array, size_t) {
+      Utf8Encode(array, wide);
+      return true;
+    });
   }
 
 private:
@@ -264,6 +243,24 @@ private:
   void Adopt(T* array, size_t capacity) {
     m_text = array;
     m_capacity = capacity;
+  }
+
+  // Replaces the contents with a new array of the usual rounding for
+  // `needed` characters, filled by convert(array, capacity). Nothing needed,
+  // no memory or a failed conversion leave the empty string (false).
+  template <typename Length, typename Convert>
+  bool AssignConverted(Length needed, Convert convert) {
+    Release();
+    if (needed <= 0 || static_cast<size_t>(needed) > static_cast<size_t>(0x7FFFFFF0)) return false;
+    size_t capacity = RoundCapacity(static_cast<size_t>(needed));
+    T* array = static_cast<T*>(std::malloc(capacity * sizeof(T)));
+    if (!array) return false;
+    if (!convert(array, capacity)) {
+      std::free(array);
+      return false;
+    }
+    Adopt(array, capacity);
+    return true;
   }
 
   int FormatAtV(size_t position, const T* format, va_list args) {

@@ -19,22 +19,30 @@
 namespace tarvixlib {
 namespace {
 
-// Formats through every mode and checks that they agree; returns the text.
-std::string F(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vector<char> buffer(70000);
+// Formats into a large fixed buffer and into a heap string (which held
+// other text before), checks that both agree and returns the text.
+template <typename CharT>
+std::basic_string<CharT> FormatBoth(const CharT* format, va_list args) {
+  std::vector<CharT> buffer(70000);
   va_list copy;
   va_copy(copy, args);
   int n = FormatToBufferV(buffer.data(), buffer.size(), format, copy);
   va_end(copy);
-  std::string text(buffer.data(), static_cast<size_t>(n));
-  CMyStringA heap("old");
+  std::basic_string<CharT> text(buffer.data(), static_cast<size_t>(n));
+  const CharT old[] = {CharT('o'), CharT('l'), CharT('d'), CharT(0)};
+  CMyStringT<CharT> heap(old);
   va_copy(copy, args);
   int m = heap.FormatV(format, copy);
   va_end(copy);
-  EXPECT_EQ(m, n) << format;
-  EXPECT_EQ(std::string(heap.GetString(), heap.GetLength()), text) << format;
+  EXPECT_EQ(m, n);
+  EXPECT_TRUE(std::basic_string<CharT>(heap.GetString(), heap.GetLength()) == text);
+  return text;
+}
+
+std::string F(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatBoth(format, args);
   va_end(args);
   return text;
 }
@@ -42,18 +50,7 @@ std::string F(const char* format, ...) {
 WString WF(const WChar* format, ...) {
   va_list args;
   va_start(args, format);
-  std::vector<WChar> buffer(70000);
-  va_list copy;
-  va_copy(copy, args);
-  int n = FormatToBufferV(buffer.data(), buffer.size(), format, copy);
-  va_end(copy);
-  WString text(buffer.data(), static_cast<size_t>(n));
-  CMyStringW heap(WTEXT("old"));
-  va_copy(copy, args);
-  int m = heap.FormatV(format, copy);
-  va_end(copy);
-  EXPECT_EQ(m, n);
-  EXPECT_EQ(WString(heap.GetString(), heap.GetLength()), text);
+  WString text = FormatBoth(format, args);
   va_end(args);
   return text;
 }
@@ -278,6 +275,11 @@ TEST(MyPrintf, StreamModePassesFullChunksThenTheRest) {
   EXPECT_EQ(FormatToSeq(wideSink, WTEXT("%s"), wide.c_str()), 600u);
   EXPECT_EQ(wideSink.writes, (std::vector<size_t>{1024, 176}));
   EXPECT_EQ(wideSink.bytes, std::string(reinterpret_cast<const char*>(wide.data()), 1200));
+
+  // Exactly one full chunk: no empty write follows.
+  RecordingSink exact;
+  EXPECT_EQ(FormatToSeq(exact, "%1024d", 1), 1024u);
+  EXPECT_EQ(exact.writes, (std::vector<size_t>{1024}));
 
   RecordingSink small;
   EXPECT_EQ(FormatToSeq(small, "x=%d", 5), 3u);

@@ -174,6 +174,29 @@ TEST(MyString, LongFormatIsExactAfterTheSecondPass) {
   EXPECT_EQ(w.GetCapacity(), 702u);
 }
 
+// The scratch buffer holds exactly 1024 narrow or 512 wide characters: a
+// result of that length still comes from the single pass, one more needs
+// the second; both are exact.
+TEST(MyString, FormatAtTheScratchBoundary) {
+  for (size_t length : {1023u, 1024u, 1025u, 2048u, 2049u}) {
+    std::string text(length, 'b');
+    text[0] = 'A';
+    text[length - 1] = 'Z';
+    CMyStringA s;
+    EXPECT_EQ(s.Format("%s", text.c_str()), static_cast<int>(length));
+    EXPECT_EQ(std::string(s.GetString()), text);
+    EXPECT_EQ(s.GetCapacity(), length + 1);
+  }
+  for (size_t length : {511u, 512u, 513u, 1025u}) {
+    WString text(length, WChar('b'));
+    text[length - 1] = WChar('Z');
+    CMyStringW w;
+    EXPECT_EQ(w.Format(WTEXT("%s"), text.c_str()), static_cast<int>(length));
+    EXPECT_EQ(WString(w.GetString()), text);
+    EXPECT_EQ(w.GetCapacity(), length + 1);
+  }
+}
+
 // An argument pointing into the string being formatted stays valid: the old
 // array is freed only after the run.
 TEST(MyString, FormatMayReadItsOwnText) {
