@@ -104,6 +104,7 @@ CMyPrintfT<CharT>::~CMyPrintfT() {
 
 template <typename CharT>
 void CMyPrintfT<CharT>::Release() {
+  if (!m_temp) return;  // the common run allocates nothing
   std::free(m_temp);
   m_temp = nullptr;
   m_tempChars = 0;

@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -309,6 +310,66 @@ TEST(MyPrintf, StreamModeStopsAtAShortWrite) {
   // Wide: a partial character is not counted.
   RecordingSink odd(5);
   EXPECT_EQ(FormatToSeq(odd, WTEXT("abcd")), 2u);
+}
+
+}  // namespace
+}  // namespace tarvixlib
+
+namespace tarvixlib {
+namespace {
+
+// Random formats of integer, character and unknown conversions with any
+// flags, widths (up to beyond the scratch buffer) and sizes: every output
+// mode must give the same text, a fixed buffer its prefix, and a stream
+// exactly what it accepted.
+template <typename CharT>
+void CheckModesAgree(std::mt19937& random) {
+  static const char* const kPieces[] = {"%", "%", "%", "-", "+", " ", "#", "0", "1", "7", "15", "1100",
+                                        ".", ".3", "*", ".*", "h", "l", "ll", "I64", "I32", "I", "z",
+                                        "d", "i", "u", "x", "X", "o", "D", "U", "O", "c", "y", "n", "ab"};
+  std::basic_string<CharT> format;
+  int pieces = 1 + static_cast<int>(random() % 24);
+  for (int i = 0; i < pieces; ++i)
+    for (const char* p = kPieces[random() % (sizeof(kPieces) / sizeof(kPieces[0]))]; *p; ++p)
+      format += static_cast<CharT>(*p);
+  // Every argument is a 64-bit slot holding a value that also reads well as
+  // 32 bits (the x64 calling conventions put each in its own 8-byte slot);
+  // "*" takes them as widths of up to +-1500.
+  long long a[16];
+  for (long long& v : a) v = static_cast<long long>(random() % 3001) - 1500;
+  auto run = [&](auto&& call) {
+    return call(format.c_str(), a[0], a[1], a[2], a[3], a[4], a[5], a[6], a[7], a[8], a[9], a[10], a[11],
+                a[12], a[13], a[14], a[15]);
+  };
+
+  CMyStringT<CharT> heap;
+  int length = run([&](const CharT* f, auto... args) { return heap.Format(f, args...); });
+  std::basic_string<CharT> full(heap.GetString(), static_cast<size_t>(length));
+  ASSERT_EQ(run([](const CharT* f, auto... args) { return FormatLength(f, args...); }), full.size())
+      << Escaped(WString(format.begin(), format.end()));
+
+  size_t size = 1 + random() % (full.size() + 2);
+  std::vector<CharT> buffer(size);
+  int written = run([&](const CharT* f, auto... args) { return FormatToBuffer(buffer.data(), size, f, args...); });
+  ASSERT_EQ(static_cast<size_t>(written), std::min(size - 1, full.size()));
+  ASSERT_TRUE(std::basic_string<CharT>(buffer.data()) == full.substr(0, static_cast<size_t>(written)) ||
+              full.find(CharT(0)) != std::basic_string<CharT>::npos);  // "%c" of 0 ends the C string early
+
+  size_t limit = random() % (full.size() * sizeof(CharT) + 2);
+  RecordingSink sink(limit);
+  size_t accepted = run([&](const CharT* f, auto... args) { return FormatToSeq(sink, f, args...); });
+  ASSERT_EQ(accepted, std::min(limit, full.size() * sizeof(CharT)) / sizeof(CharT));
+  ASSERT_EQ(sink.bytes.substr(0, accepted * sizeof(CharT)),
+            std::string(reinterpret_cast<const char*>(full.data()), accepted * sizeof(CharT)));
+}
+
+TEST(MyPrintf, AllModesAgreeOnRandomFormats) {
+  std::mt19937 random(1210);
+  for (int i = 0; i < 1500; ++i) {
+    CheckModesAgree<char>(random);
+    CheckModesAgree<WChar>(random);
+    if (HasFatalFailure()) return;
+  }
 }
 
 }  // namespace
