@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct SOperationCase {
   const char* scenario;
   const char* expected;
 };
+
+void PrintTo(const SOperationCase& c, std::ostream* os) { *os << c.name; }
 
 class ConsoleOperationOutput : public ::testing::TestWithParam<SOperationCase> {};
 
