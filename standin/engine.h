@@ -33,6 +33,8 @@ public:
   std::vector<std::string> GetCalls() const;
   // Fires the scenario's events into `sink` now, on the calling thread.
   void FireCallbacks(ITarvixEvent* sink);
+  // The same into the sink RegisterCallback received (none: nothing).
+  void FireRegisteredCallbacks() { FireCallbacks(m_sink); }
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
