@@ -11,6 +11,9 @@ cmake --build "$build/native" -j "$jobs"
 echo "== native tests"
 ctest --test-dir "$build/native" -j "$jobs" --output-on-failure --timeout 600
 
+echo "== fuzz targets (clang, libFuzzer): a short run each"
+"$root/scripts/fuzz.sh" "${TARVIX_FUZZ_SECONDS:-30}"
+
 echo "== win64 build (mingw-w64)"
 configure_win64
 cmake --build "$build/win64" -j "$jobs"

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang and libFuzzer and runs each one.
+#   scripts/fuzz.sh [SECONDS] [TARGET...]   (default 30 s per target, all targets)
+# The seed corpus in fuzz/corpus/<target> is read, never written: new inputs
+# go to a scratch folder. A crash leaves its input in build/fuzz/crashes.
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+seconds=${1:-30}
+shift || true
+dir=$build/fuzz
+[ -f "$dir/build.ninja" ] ||
+  CC=clang CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARVIX_FUZZ=ON -DTARVIX_TESTS=OFF >/dev/null
+cmake --build "$dir" -j "$jobs"
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  for f in "$root"/fuzz/corpus/*/; do targets+=("$(basename "$f")"); done
+fi
+mkdir -p "$dir/crashes"
+for t in "${targets[@]}"; do
+  echo "== $t: ${seconds}s"
+  scratch=$(mktemp -d)
+  log=$dir/$t.log
+  status=0
+  "$dir/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix="$dir/crashes/$t-" "$scratch" "$root/fuzz/corpus/$t" >"$log" 2>&1 || status=$?
+  rm -rf "$scratch"
+  grep -E '^(stat::number_of_executed_units|SUMMARY)' "$log" || true
+  if [ "$status" -ne 0 ]; then
+    echo "fuzz target $t failed; its output:"
+    tail -n 40 "$log"
+    exit 1
+  fi
+done
