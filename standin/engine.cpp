@@ -99,7 +99,10 @@ HRESULT CStandinEngine::CreateFromEnvironment(CStandinEngine** engine) {
   wchar_t path[MAX_PATH];
   DWORD n = GetEnvironmentVariableW(L"TARVIX_R6_SCENARIO", path, MAX_PATH);
   if (n >= MAX_PATH) return E_FAIL;
-  if (n > 0) {
+  if (n == 0) {
+    // Worth a word: without a scenario every method answers E_NOTIMPL.
+    fprintf(stderr, "stand-in engine: TARVIX_R6_SCENARIO is not set; nothing is answered\n");
+  } else {
     std::string error;
     if (!scenario.LoadFile(path, error)) {
       fprintf(stderr, "stand-in engine: scenario: %s\n", error.c_str());

@@ -134,3 +134,34 @@ TEST(StandinScenario, FailedParseKeepsNothingAndSizeIsBounded) {
 }
 
 }  // namespace
+
+namespace {
+
+// Random lines built from the grammar's own pieces, mutated at random: the
+// parser must answer true or false with a message, never crash or hang.
+TEST(StandinScenario, RandomInputNeverBreaksTheParser) {
+  const char* const pieces[] = {"EngineVersion", "GetThreatHistoryEntry", "Callback",
+                                "CallbackValue", "CallbackTrigger", "fill:", "fill:9:x", "null",
+                                "\"", "\\", "\\u", "\\x4", "0x", "-", "keep", "true", " ", "\t",
+                                "\n", "\r", "#", "7", "0x80004005", "\xC3", "\xFF", "GetUpdateServer"};
+  unsigned state = 12345;
+  auto next = [&state]() {
+    state = state * 1103515245u + 12345u;
+    return (state >> 16) & 0x7FFF;
+  };
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    int count = static_cast<int>(next() % 24);
+    for (int i = 0; i < count; ++i) {
+      if (next() % 5 == 0) text.push_back(static_cast<char>(next() & 0xFF));
+      else text += pieces[next() % (sizeof(pieces) / sizeof(pieces[0]))];
+    }
+    CScenario scenario;
+    std::string error;
+    if (!scenario.Parse(text.data(), text.size(), error)) {
+      EXPECT_FALSE(error.empty());
+    }
+  }
+}
+
+}  // namespace
