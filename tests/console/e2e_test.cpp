@@ -249,6 +249,50 @@ INSTANTIATE_TEST_SUITE_P(Options, ConsoleEndToEnd, ::testing::ValuesIn(AllCases(
                            return std::string(info.param.name);
                          });
 
+// Every operation in one run, the options given in reverse order: the
+// output is that of the single runs in the fixed operation order, each
+// operation with the argument of its own option.
+TEST(ConsoleEndToEndOrder, AllOperationsInOneRun) {
+  const char* const order[] = {
+      "Detect",        "IsProtectionEnabled", "Verify",        "IsUpdateInProgress",
+      "IsScanning",    "*shutdown*",          "VDBSignatureCount", "DisableProtection",
+      "EnableProtection", "VDBVersion",       "VDBTime",       "EngineVersion",
+      "StartUpdate",   "ScanFile",            "ActivateGUI",   "ShowUpdateServers",
+      "GUILanguage",   "StartScan",           "StopScan",      "GetLastScan",
+      "ViruslistAll",  "Delete",              "DeleteAndSave", "Ignore",
+      "Restore",       "ClearViruslist",      "SwapVDB",       "SwapSDB",
+      "ASInfo",        "*callback*"};
+  const std::vector<SCase> cases = AllCases();
+  std::vector<std::string> arguments;
+  std::string expected;
+  for (const char* name : order) {
+    if (std::string(name) == "*shutdown*") {
+      arguments.push_back("-ShutdownIfIdle");
+      expected += "VEXAL_IDLESHUTDOWN ERROR!\n";
+      continue;
+    }
+    if (std::string(name) == "*callback*") {
+      arguments.push_back("-Callback");
+      expected += "Waiting for incoming callbacks - Press \"Return\" to quit\nStop.\n";
+      continue;
+    }
+    auto found = std::find_if(cases.begin(), cases.end(),
+                              [name](const SCase& c) { return std::string(c.name) == name; });
+    ASSERT_NE(found, cases.end()) << name;
+    arguments.push_back(found->arguments);
+    expected += found->expected;
+  }
+  std::string commandLine;
+  for (auto it = arguments.rbegin(); it != arguments.rend(); ++it) commandLine += *it + " ";
+  ASSERT_TRUE(ShutdownIsSafe(commandLine, kScenario));
+  CTempFile scenario(L"r6scenario", kScenario);
+  SClientRun run = RunClient(kClient, Widen(commandLine),
+                             {{L"TARVIX_R6_SCENARIO", scenario.Path()}}, {});
+  ASSERT_TRUE(run.finished) << run.problem;
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_EQ(run.output, expected);
+}
+
 // ---- usage --------------------------------------------------------------
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
