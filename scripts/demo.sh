@@ -5,6 +5,6 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 "$root/scripts/setup.sh"
 configure_win64
-cmake --build "$build/win64" -j "$jobs" --target vexal-client r6engine-standin >/dev/null
+cmake --build "$build/win64" -j "$jobs" --target vexal-client r6standin >/dev/null
 trap 'stop_wineserver "$build/win64"' EXIT
 "$root/scripts/demo-console.sh" "$build/win64"
