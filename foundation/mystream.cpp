@@ -210,6 +210,16 @@ int64_t CMyStream::GetSize() {
   return end;
 }
 
+void CMyStream::DiscardBuffers() {
+  CMyStreamBuffer* buffers[2] = {readBuf_, writeBuf_};
+  for (CMyStreamBuffer* b : buffers) {
+    if (!b) continue;
+    b->dirty = 0;
+    b->pos = 0;
+    b->valid = 0;
+  }
+}
+
 bool CMyStream::SetBuffering(uint32_t flags, size_t readSize, size_t writeSize) {
   bool shared = (flags & kSharedBuffer) != 0;
   size_t newRead = (flags & kReadBuffer) || shared ? (readSize ? readSize : writeSize) : 0;

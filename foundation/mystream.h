@@ -126,6 +126,10 @@ public:
   // buffer would be smaller than the data it must hold or memory is short.
   bool SetBuffering(uint32_t flags, size_t readSize, size_t writeSize);
   uint32_t GetBufferingFlags() const { return bufferFlags_; }
+  // Forgets buffered data in both directions without reading or writing
+  // (a connection that gets a new handle must not replay the old one's
+  // bytes). The buffers themselves stay.
+  void DiscardBuffers();
   bool TruncateHere();
   // Reads forward past the first occurrence of text, compared without regard
   // to case (a-z and bytes 0xE0.. fold to upper case). True with the position

@@ -445,6 +445,21 @@ TEST(StreamWriteBuffer, ARefusedFlushKeepsOnlyTheUnwrittenRest) {
   EXPECT_EQ(ReadAll(s), data.substr(0, taken)) << "every byte taken arrives exactly once";
 }
 
+TEST(StreamBuffers, DiscardForgetsBufferedBytesWithoutIo) {
+  CMyStreamBuf s;
+  ASSERT_EQ(s.Write("abcdef", 6), 6u);
+  s.Seek(0, nullptr, 0);
+  ASSERT_TRUE(s.SetBuffering(CMyStream::kReadBuffer | CMyStream::kWriteBuffer, 16, 16));
+  ASSERT_EQ(s.ReadByte(), 'a');  // the read buffer now holds "bcdef"
+  ASSERT_EQ(s.WriteBuffered("XY", 2), 2u);
+  s.DiscardBuffers();
+  EXPECT_EQ(s.FlushWriteBuffer(), 0) << "the pending write is gone";
+  EXPECT_EQ(s.ReadByte(), -1) << "nothing unread is replayed; the position is past the data";
+  s.Seek(0, nullptr, 0);
+  EXPECT_EQ(ReadAll(s), "abcdef") << "the content itself is untouched";
+  EXPECT_EQ(s.GetBufferingFlags(), CMyStream::kReadBuffer | CMyStream::kWriteBuffer);
+}
+
 TEST(StreamWriteBuffer, FormatToStreamReportsWhatTheStreamAccepted) {
   RefusingStream s(3);
   EXPECT_EQ(FormatToStream(s, "%s", "abcdef"), 3u);

@@ -1,0 +1,269 @@
+#include "comm/tarvixpipe.h"
+
+#include <ws2tcpip.h>
+
+#include <cstring>
+#include <initializer_list>
+
+namespace {
+
+bool Valid(HANDLE h) { return h && h != INVALID_HANDLE_VALUE; }
+
+}  // namespace
+
+TarvixPipe::TarvixPipe(bool socket)
+    : ownEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      socket_(socket),
+      readStream_(tarvixlib::platform::InvalidFileHandle(), nullptr, kDefaultIoTimeLimit),
+      writeStream_(tarvixlib::platform::InvalidFileHandle(), nullptr, kDefaultIoTimeLimit) {
+  readStream_.SetBuffering(tarvixlib::CMyStream::kReadBuffer, kDefaultBufferSize, 0);
+  writeStream_.SetBuffering(tarvixlib::CMyStream::kWriteBuffer, 0, kDefaultBufferSize);
+}
+
+TarvixPipe::~TarvixPipe() {
+  if (ownEvent_) CloseHandle(ownEvent_);
+}
+
+void TarvixPipe::Attach(HANDLE handle, HANDLE event, uint32_t timeLimitMs) {
+  if (handle != handle_ && Valid(handle)) {
+    if (IsOpen()) Close();
+    handle_ = handle;
+  }
+  if (!Valid(event)) {
+    ResetEvent(ownEvent_);
+    currentEvent_ = ownEvent_;
+  } else {
+    currentEvent_ = event;
+  }
+  if (timeLimitMs) ioTimeLimit_ = timeLimitMs;
+  for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
+    s->SetHandle(handle_);
+    s->SetCancelEvent(currentEvent_);
+    s->SetTimeout(ioTimeLimit_);
+    s->DiscardBuffers();
+  }
+}
+
+HANDLE TarvixPipe::Detach() {
+  HANDLE handle = handle_;
+  handle_ = INVALID_HANDLE_VALUE;
+  currentEvent_ = INVALID_HANDLE_VALUE;
+  for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
+    s->SetHandle(tarvixlib::platform::InvalidFileHandle());
+    s->SetCancelEvent(nullptr);
+    s->DiscardBuffers();
+  }
+  return handle;
+}
+
+void TarvixPipe::TakeOver(TarvixPipe& other) {
+  if (&other == this) return;
+  HANDLE handle = other.handle_;
+  HANDLE event = other.currentEvent_ == other.ownEvent_ ? INVALID_HANDLE_VALUE : other.currentEvent_;
+  other.Detach();
+  Attach(handle, event, 0);
+}
+
+void TarvixPipe::Close() {
+  if (Valid(currentEvent_)) {
+    // Wake whatever waits on this connection, through the own event so that
+    // an event shared with others stays untouched.
+    currentEvent_ = ownEvent_;
+    readStream_.SetCancelEvent(ownEvent_);
+    writeStream_.SetCancelEvent(ownEvent_);
+    SetEvent(ownEvent_);
+  }
+  if (IsOpen()) {
+    readStream_.SetHandle(tarvixlib::platform::InvalidFileHandle());
+    writeStream_.SetHandle(tarvixlib::platform::InvalidFileHandle());
+    readStream_.DiscardBuffers();
+    writeStream_.DiscardBuffers();
+    if (socket_)
+      closesocket(reinterpret_cast<SOCKET>(handle_));
+    else
+      CloseHandle(handle_);
+  }
+  handle_ = INVALID_HANDLE_VALUE;
+  currentEvent_ = INVALID_HANDLE_VALUE;
+}
+
+bool TarvixPipe::SetBufferSizes(size_t readSize, size_t writeSize) {
+  return readStream_.SetBuffering(tarvixlib::CMyStream::kReadBuffer, readSize, 0) &&
+         writeStream_.SetBuffering(tarvixlib::CMyStream::kWriteBuffer, 0, writeSize);
+}
+
+void TarvixPipe::SetIoTimeLimit(uint32_t ms) {
+  ioTimeLimit_ = ms;
+  readStream_.SetTimeout(ms);
+  writeStream_.SetTimeout(ms);
+}
+
+namespace tarvixlib {
+namespace comm {
+
+namespace {
+
+static_assert(sizeof(OSVERSIONINFOEXA) == kOsVersionSize, "the record holds OSVERSIONINFOEXA");
+
+// Windows Sockets for the lifetime of the process, started on first use.
+bool StartSockets() {
+  static bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  return started;
+}
+
+}  // namespace
+
+void BuildOwnIdentityRecord(const ConnectParams& params, IdentityRecord& record) {
+  char netbios[16] = {};
+  DWORD size = 15;
+  if (!GetComputerNameA(netbios, &size)) netbios[0] = '\0';
+
+  OSVERSIONINFOEXA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  if (!GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&version))) {
+    std::memset(&version, 0, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+  }
+#pragma GCC diagnostic pop
+
+  char dns[kDnsNameSize] = {};
+  size = sizeof dns;
+  if (!GetComputerNameExA(ComputerNameDnsFullyQualified, dns, &size)) {
+    size = sizeof dns;
+    if (!GetComputerNameA(dns, &size)) dns[0] = '\0';
+  }
+
+  IdentityFields fields;
+  fields.appType = params.appType;
+  fields.processId = params.processId;
+  fields.flags = params.flags;
+  fields.netbiosName = netbios;
+  fields.osVersion = reinterpret_cast<const uint8_t*>(&version);
+  fields.dnsName = dns;
+  BuildIdentityRecord(fields, record);
+}
+
+CMyStringA DisplayHostName(const char* host) {
+  if (!host) host = "";
+  const char* dot = std::strrchr(host, '.');
+  if (dot && !(dot[1] >= '0' && dot[1] <= '9')) return CMyStringA(host);
+  if (!StartSockets()) return CMyStringA(host);
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host, nullptr, nullptr, &found) != 0 || !found) return CMyStringA(host);
+  char name[NI_MAXHOST] = {};
+  int r = getnameinfo(found->ai_addr, static_cast<socklen_t>(found->ai_addrlen), name, sizeof name,
+                      nullptr, 0, 0);
+  freeaddrinfo(found);
+  return CMyStringA(r == 0 ? name : host);
+}
+
+CMyStringA PipePath(const char* host, const char* pipeName) {
+  CMyStringA path;
+  path.Format("\\\\%s\\pipe\\%s", host && *host ? host : ".",
+              pipeName && *pipeName ? pipeName : "TarvixPipe");
+  return path;
+}
+
+bool CTarvixConnection::Cancelled() const {
+  return Valid(cancelEvent_) && WaitForSingleObject(cancelEvent_, 0) == WAIT_OBJECT_0;
+}
+
+bool CTarvixConnection::OpenPipe(const char* host, const char* pipeName,
+                                 const ConnectParams& params) {
+  CMyStringA path = PipePath(host, pipeName);
+  const char* shownHost = host && *host ? host : ".";
+  if (IsOpen()) Close();
+  socket_ = false;
+  hostAnswered_ = 0;
+  lastOpenAttempts_ = 0;
+  for (uint32_t elapsed = 0; elapsed < connectTimeLimit_ && !Cancelled();) {
+    ++lastOpenAttempts_;
+    if (WaitNamedPipeA(path.GetString(), kPipeWaitMs)) {
+      hostAnswered_ = 1;
+      HANDLE h = CreateFileA(path.GetString(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING,
+                             FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+                             nullptr);
+      if (Valid(h)) {
+        CMyStringA shown = DisplayHostName(shownHost);
+        SetNameOverride(shown.GetString());
+        SetPeerDisplayName(shown.GetString());
+        Attach(h, cancelEvent_, connectTimeLimit_);
+        if (ClientHandshake(params) == 0) return true;
+        Close();
+      }
+    } else {
+      DWORD error = GetLastError();
+      hostAnswered_ = error == ERROR_FILE_NOT_FOUND || error == ERROR_LOGON_FAILURE;
+      if (error == ERROR_BAD_NETPATH) break;
+    }
+    elapsed += kPipeWaitMs;
+    if (elapsed >= kPipeAttemptBudgetMs) break;
+  }
+  Close();
+  return false;
+}
+
+bool CTarvixConnection::OpenSocket(const char* host, uint16_t port, const ConnectParams& params) {
+  if (!StartSockets() || !host) return false;
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  hostent* entry = gethostbyname(host);
+#pragma GCC diagnostic pop
+  if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list || !entry->h_addr_list[0])
+    return false;
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  std::memcpy(&address.sin_addr, entry->h_addr_list[0], sizeof address.sin_addr);
+
+  if (IsOpen()) Close();
+  socket_ = true;
+  hostAnswered_ = 0;
+  for (uint32_t elapsed = 0; elapsed < connectTimeLimit_;) {
+    if (Valid(cancelEvent_) && WaitForSingleObject(cancelEvent_, 1000) == WAIT_OBJECT_0) break;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) return false;
+    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      char name[NI_MAXHOST] = {};
+      if (getnameinfo(reinterpret_cast<sockaddr*>(&address), sizeof address, name, sizeof name,
+                      nullptr, 0, 0) == 0) {
+        SetNameOverride(name);
+        SetPeerDisplayName(name);
+      }
+      connectTimeLimit_ = 300000;
+      Attach(reinterpret_cast<HANDLE>(s), cancelEvent_, connectTimeLimit_);
+      if (ClientHandshake(params) == 0) return true;
+      break;
+    }
+    hostAnswered_ = WSAGetLastError() == WSAETIMEDOUT;
+    closesocket(s);
+    elapsed += 1000;
+    if (elapsed > 4999) break;
+  }
+  Close();
+  return false;
+}
+
+int CTarvixConnection::ClientHandshake(const ConnectParams& params) {
+  IdentityRecord own;
+  BuildOwnIdentityRecord(params, own);
+  return RunClientHandshake(ReadStream(), WriteStream(), own, *this);
+}
+
+int CTarvixConnection::ServerHandshake(uint32_t ownAppType) {
+  ConnectParams params;
+  params.appType = ownAppType;
+  params.processId = GetCurrentProcessId();
+  IdentityRecord own;
+  BuildOwnIdentityRecord(params, own);
+  return RunServerHandshake(ReadStream(), WriteStream(), own, *this);
+}
+
+}  // namespace comm
+}  // namespace tarvixlib

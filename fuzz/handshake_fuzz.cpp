@@ -1,0 +1,50 @@
+// Handshake bytes arrive from whoever opened the pipe: both roles read
+// arbitrary input without crashing, never keep more than a record, and
+// succeed only on input that holds a well-formed record.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "comm/handshake.h"
+
+using namespace tarvixlib;
+using namespace tarvixlib::comm;
+
+namespace {
+
+uint32_t Word(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  IdentityRecord own;
+  IdentityFields fields;
+  fields.appType = 0x2002;
+  fields.netbiosName = "FUZZ";
+  fields.dnsName = "fuzz.example.test";
+  BuildIdentityRecord(fields, own);
+
+  for (int role = 0; role < 2; ++role) {
+    CMyStreamStaticBuffer in(const_cast<uint8_t*>(data), size, size, 0);
+    CMyStreamBuf out;
+    CTarvixConnectionContext context;
+    if (role == 1) context.SetNameOverride(".");
+    int result = role == 0 ? RunClientHandshake(in, out, own, context)
+                           : RunServerHandshake(in, out, own, context);
+    if (result == 0) {
+      // Success needs a version word and a length word in 8..4096 whose
+      // bytes all arrived.
+      if (size < 8) std::abort();
+      uint32_t length = Word(data + 4);
+      if (length < kMinRecordLength || length > kMaxRecordLength || size < length) std::abort();
+      if (role == 0 && Word(data) != kHandshakeVersion) std::abort();
+    }
+    if (std::strlen(context.PeerDisplayName()) > kDnsNameSize) std::abort();
+    if (role == 1 && result == 0 && std::strcmp(context.PeerDisplayName(), ".") != 0) std::abort();
+    (void)context.GetTypeName();
+  }
+  return 0;
+}
