@@ -1,0 +1,17 @@
+// Outside Windows there is no ICMP echo or network logon here: only the
+// local host counts as reachable.
+#include <cstring>
+
+#include "comm/host.h"
+
+namespace tarvixlib {
+namespace comm {
+
+bool CConnectionFailureHandler::IsReachable(const HOST& host) {
+  return std::strcmp(host.name.GetString(), ".") == 0;
+}
+
+INetworkLogon* SystemNetworkLogon() { return nullptr; }
+
+}  // namespace comm
+}  // namespace tarvixlib
