@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "comm/settingsstore.h"
 
 namespace tarvixlib {
 namespace comm {
@@ -251,31 +250,6 @@ TEST(AdminPort, AcceptsOnlyTheManagementConsoleAndItsWatcher) {
   } cases[] = {{0x4004, true}, {0x14004, true}, {0x2002, false}, {0x1001, false},
                {0x4005, false}, {0x14006, false}, {0x8004, false}};
   for (const Case& c : cases) EXPECT_EQ(AdminPortAccepts(c.type), c.accepted) << std::hex << c.type;
-}
-
-TEST(SettingsStore, TrimsNamesAndValuesAndIgnoresCase) {
-  CSettingsStore store;
-  EXPECT_TRUE(store.SetValue("  Mode\t", "\t fast  "));
-  EXPECT_STREQ(store.GetValue("MODE"), "fast");
-  EXPECT_TRUE(store.SetValue("mode", "slow"));
-  EXPECT_STREQ(store.GetValue("Mode"), "slow");
-  EXPECT_EQ(store.Count(), 1u);
-  EXPECT_FALSE(store.SetValue(" \t ", "x")) << "an empty name";
-  EXPECT_EQ(store.GetValue("missing"), nullptr);
-
-  EXPECT_TRUE(store.SetBool("Polite", true));
-  EXPECT_STREQ(store.GetValue("polite"), "yes");
-  EXPECT_TRUE(store.SetBool("Quiet", false));
-  store.SetValue("Loud", " YeS ");
-  struct Case {
-    const char* name;
-    bool defaultYes;
-    bool yes;
-  } cases[] = {{"polite", false, true}, {"quiet", true, false}, {"loud", false, true},
-               {"absent", true, true},  {"absent", false, false}, {"mode", true, false}};
-  for (const Case& c : cases) EXPECT_EQ(store.IsYes(c.name, c.defaultYes), c.yes) << c.name;
-  EXPECT_TRUE(store.Remove("LOUD"));
-  EXPECT_EQ(store.GetValue("loud"), nullptr);
 }
 
 }  // namespace
