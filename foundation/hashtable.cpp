@@ -8,20 +8,6 @@ namespace tarvixlib {
 
 namespace {
 
-// The case folding of HashNameNoCase: a-z and 0xE0..0xFF to upper case.
-inline unsigned char FoldUpper(unsigned char c) {
-  return ((c >= 'a' && c <= 'z') || c >= 0xE0) ? static_cast<unsigned char>(c - 32) : c;
-}
-
-bool TextEqualsNoCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    unsigned char ca = FoldUpper(static_cast<unsigned char>(*a));
-    unsigned char cb = FoldUpper(static_cast<unsigned char>(*b));
-    if (ca != cb) return false;
-    if (ca == 0) return true;
-  }
-}
-
 uint32_t RoundedTextArea(size_t length) {
   return static_cast<uint32_t>((length + 1 + 3) & ~static_cast<size_t>(3));
 }

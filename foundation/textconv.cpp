@@ -184,4 +184,17 @@ uint32_t HashNameNoCase(const char* text) {
   });
 }
 
+bool TextEqualsNoCase(const char* a, const char* b) {
+  // a-z and 0xE0..0xFF fold to upper case, as in HashNameNoCase.
+  auto fold = [](unsigned char c) {
+    return ((c >= 'a' && c <= 'z') || c >= 0xE0) ? static_cast<unsigned char>(c - 32) : c;
+  };
+  for (;; ++a, ++b) {
+    unsigned char ca = fold(static_cast<unsigned char>(*a));
+    unsigned char cb = fold(static_cast<unsigned char>(*b));
+    if (ca != cb) return false;
+    if (ca == 0) return true;
+  }
+}
+
 }  // namespace tarvixlib

@@ -48,5 +48,7 @@ size_t Utf8Decode(WChar* buffer, const char* utf8);
 // case by subtracting 32. A null text hashes like the empty text (0).
 uint32_t HashName(const char* text);
 uint32_t HashNameNoCase(const char* text);
+// Equal texts under the folding of HashNameNoCase.
+bool TextEqualsNoCase(const char* a, const char* b);
 
 }  // namespace tarvixlib
