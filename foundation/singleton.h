@@ -1,5 +1,8 @@
-// One process-wide instance of T, created on first use (the language makes
-// that creation thread-safe) and destroyed when the process ends.
+// One process-wide instance of T, created on first use and kept until the
+// process ends. The creation is guarded by the language (a function-local
+// static is initialised once, also when threads race for it); the object is
+// never destroyed, so code running during static destruction (a log written
+// from another object's destructor) still finds it alive.
 #pragma once
 
 namespace tarvixlib {
@@ -8,8 +11,8 @@ template <typename T>
 class CSingleton {
 public:
   static T& Instance() {
-    static T instance;
-    return instance;
+    static T* const instance = new T();
+    return *instance;
   }
 };
 
