@@ -121,19 +121,24 @@ bool CMimeSink::WriteBulk(const void* data, size_t length) {
 
 // ---- headers ----
 
-CMimeHeader::CMimeHeader(const char* name)
-    : name_(name), parameters_(kBuckets, /*exactCase=*/false) {}
+CMimeHeader::CMimeHeader(const char* name) : name_(name) {}
+
+CMimeHeader::~CMimeHeader() { delete parameters_; }
 
 bool CMimeHeader::SetParameter(const char* name, const char* value) {
   if (!name) return false;
+  if (!parameters_) {
+    parameters_ = new (std::nothrow) ParameterTable(kBuckets, /*exactCase=*/false);
+    if (!parameters_) return false;
+  }
   CMyStringA* existing = nullptr;
-  if (parameters_.Get(name, &existing)) {
+  if (parameters_->Get(name, &existing)) {
     existing->Assign(value);
     return true;
   }
   auto* text = new (std::nothrow) CMyStringA(value);
   if (!text) return false;
-  if (!parameters_.Set(name, text)) {
+  if (!parameters_->Set(name, text)) {
     delete text;
     return false;
   }
@@ -142,7 +147,7 @@ bool CMimeHeader::SetParameter(const char* name, const char* value) {
 
 const char* CMimeHeader::GetParameter(const char* name) const {
   CMyStringA* value = nullptr;
-  return parameters_.Get(name, &value) ? value->GetString() : nullptr;
+  return parameters_ && parameters_->Get(name, &value) ? value->GetString() : nullptr;
 }
 
 CMimeHeader* CMimeHeaderTable::Find(const char* name) const {
@@ -234,8 +239,8 @@ void CMimePart::WriteHeaders(CMimeSink& out) const {
     const CMimeHeader* header = CMimeHeaderTable::ValueOf(e);
     if (!StartsWithNoCase(header->Name(), "Content")) continue;
     size_t n = out.Format("%s: %s", header->Name(), header->Value());
-    const CMimeHeader::ParameterTable& params = header->Parameters();
-    for (CMyHashEntry* p = params.First(); p; p = params.Next(p)) {
+    const CMimeHeader::ParameterTable* params = header->Parameters();
+    for (CMyHashEntry* p = params ? params->First() : nullptr; p; p = params->Next(p)) {
       const char* pname = CMimeHeader::ParameterTable::KeyOf(p);
       const char* pvalue = CMimeHeader::ParameterTable::ValueOf(p)->GetString();
       if (n <= 75) {
@@ -284,28 +289,36 @@ bool CMimePartFile::WriteMime(CMyStream& stream) {
 
 bool CMimePartFile::WriteBody(CMimeSink& out, int encoding) {
   if (!data_) return true;  // a part without data has an empty body
+  // Small bodies (most parts) get a buffer of their own size, not a full
+  // piece; the piece stays a multiple of 57 bytes.
+  size_t piece = kBodyPiece;
+  int64_t size = data_->SeekBuffered(0, 2);
+  if (size >= 0 && static_cast<uint64_t>(size) < kBodyPiece) {
+    size_t lines = (static_cast<size_t>(size) + CMimeBase64::kLineBytes - 1) / CMimeBase64::kLineBytes;
+    piece = (lines ? lines : 1) * CMimeBase64::kLineBytes;
+  }
   if (data_->SeekBuffered(0, 0) != 0) return false;
-  size_t outSize = encoding == kMimeEncodingBase64 ? CMimeBase64::EncodedSize(kBodyPiece)
+  size_t outSize = encoding == kMimeEncodingBase64 ? CMimeBase64::EncodedSize(piece)
                    : encoding == kMimeEncodingQuotedPrintable
-                       ? CMimeQuotedPrintable::MaxStepOutput(kBodyPiece)
+                       ? CMimeQuotedPrintable::MaxStepOutput(piece)
                        : 0;
-  auto* in = static_cast<uint8_t*>(std::malloc(kBodyPiece + outSize));
+  auto* in = static_cast<uint8_t*>(std::malloc(piece + outSize));
   if (!in) return false;
-  char* encoded = reinterpret_cast<char*>(in + kBodyPiece);
+  char* encoded = reinterpret_cast<char*>(in + piece);
   bool ok = true;
   CMimeQuotedPrintable qp;
   for (;;) {
-    size_t got = ReadFull(*data_, in, kBodyPiece);
+    size_t got = ReadFull(*data_, in, piece);
     if (encoding == kMimeEncodingBase64) {
       ok = out.WriteBulk(encoded, CMimeBase64::Encode(in, got, encoded));
     } else if (encoding == kMimeEncodingQuotedPrintable) {
       size_t n = qp.Step(in, got, encoded);
-      if (got < kBodyPiece) n += qp.Finish(encoded + n);
+      if (got < piece) n += qp.Finish(encoded + n);
       ok = out.WriteBulk(encoded, n);
     } else {
       ok = out.WriteBulk(in, got);
     }
-    if (!ok || got < kBodyPiece) break;
+    if (!ok || got < piece) break;
   }
   std::free(in);
   return ok;

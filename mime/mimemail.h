@@ -38,7 +38,7 @@ public:
   using ParameterTable = CMyObjectHashTableT<const char*, CMyStringA>;
 
   explicit CMimeHeader(const char* name);
-  virtual ~CMimeHeader() = default;
+  virtual ~CMimeHeader();
   CMimeHeader(const CMimeHeader&) = delete;
   CMimeHeader& operator=(const CMimeHeader&) = delete;
 
@@ -49,12 +49,15 @@ public:
   bool SetParameter(const char* name, const char* value);
   // The parameter's value, or null when it is missing.
   const char* GetParameter(const char* name) const;
-  const ParameterTable& Parameters() const { return parameters_; }
+  // The parameters in table order; null while the header has none.
+  const ParameterTable* Parameters() const { return parameters_; }
 
 private:
   CMyStringA name_;
   CMyStringA value_;
-  ParameterTable parameters_;
+  // Made with the first parameter: most headers never get one, and an
+  // empty table of 1024 buckets still costs its allocation and clearing.
+  ParameterTable* parameters_ = nullptr;
 };
 
 // A part's headers: name (compared ignoring case) to owned CMimeHeader.

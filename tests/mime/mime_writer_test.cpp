@@ -143,7 +143,10 @@ TEST(MimeHeaderTable, SetAndGetHeaderAndParameters) {
   EXPECT_STREQ(table.GetHeader("Content-Type", "CHARSET", nullptr), "utf-8");
   EXPECT_STREQ(table.GetHeader("Content-Type", "format", "dflt"), "dflt");
   EXPECT_EQ(table.Count(), 1u);
-  EXPECT_EQ(table.Find("Content-Type")->Parameters().Count(), 1u);
+  ASSERT_NE(table.Find("Content-Type")->Parameters(), nullptr);
+  EXPECT_EQ(table.Find("Content-Type")->Parameters()->Count(), 1u);
+  EXPECT_EQ(table.Find("Content-Type")->Parameters()->Core().BucketCount(), 1024u)
+      << "parameters are visited in the order of a 1024-bucket table";
 }
 
 TEST(MimeEncoding, NameTable) {
