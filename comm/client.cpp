@@ -1,0 +1,321 @@
+#include "comm/client.h"
+
+#include <ctime>
+
+namespace tarvixlib {
+namespace commands {
+namespace comm {
+
+namespace {
+
+bool Valid(HANDLE h) { return h && h != INVALID_HANDLE_VALUE; }
+
+// How many kept connections are closed per round at unload.
+constexpr size_t kCloseBatch = 16;
+
+}  // namespace
+
+CTarvixPipeCommContext::CTarvixPipeCommContext(CMyLog* log) {
+  pool_.AddTarget(log, false, &CMyCapLogMapper::DebugCap());
+}
+
+CTarvixPipeCommContext::~CTarvixPipeCommContext() = default;
+
+namespace host {
+
+CCommandDispatcher::CCommandDispatcher(CConnectionManager& manager, uint32_t ownAppType,
+                                       uint32_t requiredBits, uint32_t flags,
+                                       uint32_t defaultTimeLimitMs)
+    : manager_(manager),
+      ownEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      ownAppType_(ownAppType),
+      requiredBits_(requiredBits),
+      flags_(flags),
+      defaultTimeLimit_(defaultTimeLimitMs) {
+  currentCancel_ = ownEvent_;
+}
+
+CCommandDispatcher::CCommandDispatcher(const CCommandDispatcher& other)
+    : pipeName_(other.pipeName_),
+      port_(other.port_),
+      manager_(other.manager_),
+      ownEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      ownAppType_(other.ownAppType_),
+      requiredBits_(other.requiredBits_),
+      flags_(other.flags_),
+      defaultTimeLimit_(other.defaultTimeLimit_) {
+  currentCancel_ = ownEvent_;
+}
+
+CCommandDispatcher::~CCommandDispatcher() {
+  Abort();
+  if (ownEvent_) CloseHandle(ownEvent_);
+}
+
+bool CCommandDispatcher::Connect(CTarvixSession& session, const HOST& host,
+                                 const tarvixlib::comm::ConnectParams& params) {
+  if (manager_.Transport() == CConnectionManager::kNamedPipe)
+    return session.OpenPipe(host.name.GetString(), pipeName_.GetString(), params);
+  return session.OpenSocket(host.name.GetString(), port_, params);
+}
+
+void CCommandDispatcher::Abort() {
+  if (ownEvent_) SetEvent(ownEvent_);
+  HANDLE current = currentCancel_;
+  if (Valid(current) && current != ownEvent_) SetEvent(current);
+}
+
+int CCommandDispatcher::RunOnSession(CTarvixPipeCommand& command, CTarvixSession& session) {
+  if ((session.PeerAppType() & requiredBits_) != requiredBits_) return kSendWrongPeer;
+  if (!session.IsOpen()) return kSendFailed;
+  command.Send(session.ReadStream(), session.WriteStream(), &session);
+  return command.GetReturnCode() == kReturnFailed ? kSendFailed : kSendOk;
+}
+
+void CCommandDispatcher::Drop(const char* host, CStoredConnection* kept,
+                              CTarvixSession& session) {
+  // No goodbye: the connection failed or leads to the wrong peer, and a
+  // goodbye on a hung connection would wait out another time limit.
+  session.Close(false);
+  kept->Forget();
+  manager_.RemoveConnection(host, kept);
+  manager_.ReturnConnection(kept);
+}
+
+int CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& host, HANDLE cancel,
+                             bool force, CConnectionFailureHandler* handler, CMyLog* log) {
+  const char* name = host.name.GetString();
+  ResetEvent(ownEvent_);
+  currentCancel_ = Valid(cancel) ? cancel : ownEvent_;
+
+  CTarvixSession session(/*polite=*/true,
+                         /*socket=*/manager_.Transport() != CConnectionManager::kNamedPipe);
+  uint32_t limit = command.GetTimeout() > defaultTimeLimit_ ? command.GetTimeout()
+                                                             : defaultTimeLimit_;
+  session.SetConnectTimeLimit(limit);
+  session.SetCancelEvent(currentCancel_);
+  CConnectionFailureHandler& failures = handler ? *handler : tarvixlib::comm::FailureHandler();
+
+  time_t when = time(nullptr);
+  int result = kSendFailed;
+  bool fresh = true;
+  if (CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true)) {
+    when = time(nullptr);
+    session.AttachEstablished(reinterpret_cast<HANDLE>(kept->Handle()), *kept, currentCancel_,
+                              limit);
+    result = RunOnSession(command, session);
+    if (result == kSendOk) {
+      session.Detach();  // it stays kept
+      kept->Release();
+      manager_.ReturnConnection(kept);
+      fresh = false;
+    } else {
+      Drop(name, kept, session);
+      fresh = result < 0;  // a failed exchange is sent once more, afresh
+    }
+  }
+  if (fresh) {
+    when = time(nullptr);
+    result = ConnectAndSend(command, host, session, force, failures, log);
+  }
+  currentCancel_ = ownEvent_;
+
+  if (log) {
+    switch (result) {
+      case kSendNoConnection:
+      case kSendHostAnswered:
+        log->LogInfo("Unable to connect to '%s' in order to send command '%s'", name,
+                     command.GetName());
+        break;
+      case kSendFailed:
+        log->LogInfo("Command '%s' couldn't be sent", command.GetName());
+        break;
+      case kSendWrongPeer:
+        log->LogInfo("Command '%s' not sent due to wrong remote application type",
+                     command.GetName());
+        break;
+      default:
+        break;
+    }
+  }
+  manager_.ReportAttempt(name, when, result);
+  return result;
+}
+
+int CCommandDispatcher::ConnectAndSend(CTarvixPipeCommand& command, const HOST& host,
+                                       CTarvixSession& session, bool force,
+                                       CConnectionFailureHandler& handler, CMyLog* log) {
+  const char* name = host.name.GetString();
+  tarvixlib::comm::ConnectParams params;
+  params.appType = ownAppType_;
+  params.processId = GetCurrentProcessId();
+  params.flags = flags_;
+  bool connected = Connect(session, host, params);
+  DWORD error = connected ? 0 : GetLastError();
+  if (!connected && force && (error == ERROR_LOGON_FAILURE || error == ERROR_ACCESS_DENIED)) {
+    tarvixlib::comm::INetworkLogon* network = tarvixlib::comm::SystemNetworkLogon();
+    if (network && tarvixlib::comm::ForcedLogons().ForceConnection(host, *network)) {
+      if (log) log->LogInfo("Established forced connection to '%s'", name);
+      connected = Connect(session, host, params);
+    } else if (log) {
+      log->LogWarn("Unable to force a connection to '%s'", name);
+    }
+  }
+  if (!connected || !session.IsOpen()) {
+    bool answered = session.HostAnswered();
+    session.Close(false);
+    if (handler.IsReachable(host)) return kSendHostReachable;
+    return answered ? kSendHostAnswered : kSendNoConnection;
+  }
+
+  // Keep the connection; when another sender kept one for this host
+  // meanwhile, that one is used and ours is closed.
+  CMyTransferableLock lock(false);
+  if (manager_.StoreConnection(name, session, reinterpret_cast<intptr_t>(session.Handle()), lock))
+    session.Detach();
+  else
+    session.Close();
+
+  CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true);
+  if (!kept) return kSendFailed;  // removed meanwhile
+  session.AttachEstablished(reinterpret_cast<HANDLE>(kept->Handle()), *kept, currentCancel_,
+                            session.ConnectTimeLimit());
+  int result = RunOnSession(command, session);
+  if (result == kSendOk) {
+    session.Detach();
+    kept->Release();
+    manager_.ReturnConnection(kept);
+  } else {
+    // A connection that failed its first exchange, or leads to a peer of
+    // the wrong type, is of no use to the next sender either.
+    Drop(name, kept, session);
+  }
+  return result;
+}
+
+}  // namespace host
+
+CTarvixPipeCommT::CTarvixPipeCommT(int transport, CMyLog* contextLog, uint32_t ownAppType,
+                                   uint32_t requiredBits, uint32_t flags,
+                                   uint32_t defaultTimeLimitMs)
+    : CTarvixPipeCommContext(contextLog),
+      host::CConnectionManager(transport),
+      managerLog_(&LogPool()),
+      dispatcher_(*this, ownAppType, requiredBits, flags, defaultTimeLimitMs) {
+  CMyLogPool::ProcessPool().AddTarget(&managerLog_, false, &CMyCapLogMapper::WarnCap());
+}
+
+CTarvixPipeCommT::~CTarvixPipeCommT() {
+  dispatcher_.Abort();
+  CloseAllConnections();
+  CMyLogPool::ProcessPool().RemoveTarget(&managerLog_);
+}
+
+void CTarvixPipeCommT::CloseAllConnections() {
+  CStoredConnection* taken[kCloseBatch];
+  size_t n;
+  while ((n = TakeAll(taken, kCloseBatch)) > 0) {
+    for (size_t i = 0; i < n; ++i) {
+      CStoredConnection* kept = taken[i];
+      {
+        CTarvixSession goodbye(/*polite=*/true, Transport() != kNamedPipe);
+        goodbye.AttachEstablished(reinterpret_cast<HANDLE>(kept->Handle()), *kept, nullptr,
+                                  dispatcher_.DefaultTimeLimit());
+        goodbye.Close();
+      }
+      kept->Forget();
+      ReturnConnection(kept);
+    }
+  }
+}
+
+bool CTarvixPipeCommT::SendWatched(CTarvixPipeCommand&, const char*, const HOST*, size_t, bool,
+                                   CConnectionFailureHandler*) {
+  return false;  // queued sending needs the worker pool, which this client does not run
+}
+
+bool CTarvixPipeCommT::SendWatched(CTarvixPipeCommand&, const char*, const CMyPtrList&, bool,
+                                   CConnectionFailureHandler*) {
+  return false;
+}
+
+bool CTarvixPipeCommT::SendToHosts(CTarvixPipeCommand&, const HOST*, size_t, bool,
+                                   CConnectionFailureHandler*) {
+  return false;
+}
+
+bool CTarvixPipeCommT::SendToHosts(CTarvixPipeCommand&, const CMyPtrList&, bool,
+                                   CConnectionFailureHandler*) {
+  return false;
+}
+
+int CTarvixPipeCommT::SendNow(CTarvixPipeCommand& command, const HOST& host, bool force,
+                              CConnectionFailureHandler* handler) {
+  return dispatcher_.Send(command, host, nullptr, force, handler, &managerLog_);
+}
+
+int CTarvixPipeCommT::SendTo(CTarvixPipeCommand& command, const HOST& host, bool async,
+                             bool force, CConnectionFailureHandler* handler) {
+  if (async) return host::kSendFailed;  // send threads are not run by this client
+  return SendNow(command, host, force, handler);
+}
+
+int CTarvixPipeCommT::SendNow(CTarvixPipeCommand& command, const char* host, bool force,
+                              CConnectionFailureHandler* handler) {
+  if (!host || !*host) return host::kSendFailed;
+  return SendNow(command, HOST(host), force, handler);
+}
+
+int CTarvixPipeCommT::SendTo(CTarvixPipeCommand& command, const char* host, bool async,
+                             bool force, CConnectionFailureHandler* handler) {
+  return SendTo(command, HOST(host ? host : ""), async, force, handler);
+}
+
+int CTarvixPipeCommT::SendLocal(CTarvixPipeCommand& command, bool force,
+                                CConnectionFailureHandler* handler) {
+  return SendTo(command, HOST("."), false, force, handler);
+}
+
+int CTarvixPipeCommT::SendTo(CTarvixPipeCommand& command, bool async, bool force,
+                             CConnectionFailureHandler* handler) {
+  return SendTo(command, HOST("."), async, force, handler);
+}
+
+CTarvixNamedPipeComm::CTarvixNamedPipeComm(CMyLog* contextLog, uint32_t ownAppType,
+                                           uint32_t requiredBits, uint32_t flags,
+                                           uint32_t defaultTimeLimitMs)
+    : CTarvixPipeCommT(host::CConnectionManager::kNamedPipe, contextLog, ownAppType,
+                       requiredBits, flags, defaultTimeLimitMs) {
+  Dispatcher().SetPipeName(kPipeName);
+}
+
+CSimpleTarvixComm::CSimpleTarvixComm(const char* host, uint32_t ownAppType,
+                                     uint32_t requiredBits, uint32_t flags,
+                                     uint32_t defaultTimeLimitMs)
+    : CTarvixNamedPipeComm(&contextLog_, ownAppType, requiredBits, flags, defaultTimeLimitMs),
+      host_(host && *host ? host : "."),
+      pipeLog_(this, &SendLogCommand) {}
+
+CSimpleTarvixComm::~CSimpleTarvixComm() {
+  pipeLog_.SetSendFunction(nullptr, nullptr);  // nothing leaves once unloading began
+}
+
+int32_t CSimpleTarvixComm::SendLogCommand(void* client, CTarvixPipeCommand& command) {
+  static_cast<CSimpleTarvixComm*>(client)->SendNow(command, ".", false,
+                                                   &tarvixlib::comm::FailureHandler());
+  return command.GetReturnCode();
+}
+
+int CSimpleTarvixComm::SendLocal(CTarvixPipeCommand& command, bool force,
+                                 CConnectionFailureHandler* handler) {
+  return SendNow(command, host_.GetString(), force, handler);
+}
+
+int CSimpleTarvixComm::SendTo(CTarvixPipeCommand& command, bool async, bool force,
+                              CConnectionFailureHandler* handler) {
+  return CTarvixPipeCommT::SendTo(command, host_.GetString(), async, force, handler);
+}
+
+}  // namespace comm
+}  // namespace commands
+}  // namespace tarvixlib

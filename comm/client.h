@@ -1,0 +1,227 @@
+// The command client: every command leaves through one of these, keeping one
+// open connection per host and reusing it for the next command.
+//
+//   CTarvixPipeComm          the ten ways of sending
+//   CTarvixPipeCommContext   the client's own log pool
+//   CTarvixPipeCommT         + the kept connections and the dispatcher
+//   CTarvixNamedPipeComm     + the service's pipe name
+//   CSimpleTarvixComm        + one configured host and the pipe log
+//
+// A send is synchronous on the caller's thread: the caller builds the
+// command, sends it and reads its code and response parameters when the
+// call returns; the client never keeps the command. Each read and write is
+// bounded by the connection's time limit (the larger of the command's
+// timeout and the client's default), or ended early by Abort.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdint>
+
+#include "comm/connections.h"
+#include "comm/host.h"
+#include "comm/session.h"
+#include "commands/command.h"
+#include "foundation/ptrlist.h"
+#include "logging/mylog.h"
+#include "logging/pipelog.h"
+
+namespace tarvixlib {
+namespace commands {
+namespace comm {
+
+using tarvixlib::comm::CConnectionFailureHandler;
+using tarvixlib::comm::CTarvixSession;
+using tarvixlib::comm::HOST;
+
+// Application types of this system's clients, and the type bits a client
+// requires of the service.
+constexpr uint32_t kMailAddinType = 0x2002;
+constexpr uint32_t kServiceTypeBits = 0x1000;
+constexpr uint32_t kAddinTimeLimitMs = 60000;
+
+class CTarvixPipeComm {
+public:
+  virtual ~CTarvixPipeComm() = default;
+
+  // ---- operations, in slot order ----
+  // Watched and multi-host sending runs on the worker pool; both report
+  // whether the command was queued.
+  virtual bool SendWatched(CTarvixPipeCommand& command, const char* watch, const HOST* hosts,
+                           size_t count, bool force, CConnectionFailureHandler* handler) = 0;
+  virtual bool SendWatched(CTarvixPipeCommand& command, const char* watch,
+                           const CMyPtrList& hostNames, bool force,
+                           CConnectionFailureHandler* handler) = 0;
+  virtual bool SendToHosts(CTarvixPipeCommand& command, const HOST* hosts, size_t count,
+                           bool force, CConnectionFailureHandler* handler) = 0;
+  virtual bool SendToHosts(CTarvixPipeCommand& command, const CMyPtrList& hostNames, bool force,
+                           CConnectionFailureHandler* handler) = 0;
+  // The dispatcher's send result (host::kSendOk and the others).
+  virtual int SendNow(CTarvixPipeCommand& command, const HOST& host, bool force,
+                      CConnectionFailureHandler* handler) = 0;
+  virtual int SendTo(CTarvixPipeCommand& command, const HOST& host, bool async, bool force,
+                     CConnectionFailureHandler* handler) = 0;
+  // An empty or missing name does nothing (kSendFailed).
+  virtual int SendNow(CTarvixPipeCommand& command, const char* host, bool force,
+                      CConnectionFailureHandler* handler) = 0;
+  virtual int SendTo(CTarvixPipeCommand& command, const char* host, bool async, bool force,
+                     CConnectionFailureHandler* handler) = 0;
+  virtual int SendLocal(CTarvixPipeCommand& command, bool force,
+                        CConnectionFailureHandler* handler) = 0;
+  virtual int SendTo(CTarvixPipeCommand& command, bool async, bool force,
+                     CConnectionFailureHandler* handler) = 0;
+};
+
+// The first base of every client: its log pool, whose only target is the
+// log given at construction, mapped so that nothing arrives below dbg.
+class CTarvixPipeCommContext {
+public:
+  explicit CTarvixPipeCommContext(CMyLog* log);
+  virtual ~CTarvixPipeCommContext();
+  CMyLogPool& LogPool() { return pool_; }
+
+private:
+  CMyLogPool pool_;
+};
+
+namespace host {
+
+// Performs one send: on the host's kept connection when there is one,
+// otherwise (or when the kept one has gone stale) on a fresh connection.
+class CCommandDispatcher {
+public:
+  CCommandDispatcher(CConnectionManager& manager, uint32_t ownAppType, uint32_t requiredBits,
+                     uint32_t flags, uint32_t defaultTimeLimitMs);
+  // A copy has every field but its own event.
+  CCommandDispatcher(const CCommandDispatcher& other);
+  CCommandDispatcher& operator=(const CCommandDispatcher&) = delete;
+
+  // ---- operations, in slot order ----
+  virtual ~CCommandDispatcher();  // aborts, closes the own event
+  // Opens the session to the host: the named pipe or the TCP port.
+  virtual bool Connect(CTarvixSession& session, const HOST& host,
+                       const tarvixlib::comm::ConnectParams& params);
+  // Ends the current send: signals the own and the current cancel event.
+  virtual void Abort();
+
+  // The send; cancel may be null (or INVALID_HANDLE_VALUE) for none.
+  // Returns kSendOk, kSendFailed, kSendNoConnection, kSendHostReachable,
+  // kSendHostAnswered or kSendWrongPeer.
+  int Send(CTarvixPipeCommand& command, const HOST& host, HANDLE cancel, bool force,
+           CConnectionFailureHandler* handler, CMyLog* log);
+
+  // Runs the command on an open session when the peer has the required
+  // type bits: 0 when its code is not 2 afterwards, -1 otherwise (or when
+  // the session has no connection), 1 when the peer is of the wrong type.
+  int RunOnSession(CTarvixPipeCommand& command, CTarvixSession& session);
+
+  const char* PipeName() const { return pipeName_.GetString(); }
+  void SetPipeName(const char* name) { pipeName_.Assign(name); }
+  uint16_t Port() const { return port_; }
+  void SetPort(uint16_t port) { port_ = port; }
+  uint32_t DefaultTimeLimit() const { return defaultTimeLimit_; }
+  void SetDefaultTimeLimit(uint32_t ms) { defaultTimeLimit_ = ms; }
+
+private:
+  int ConnectAndSend(CTarvixPipeCommand& command, const HOST& host, CTarvixSession& session,
+                     bool force, CConnectionFailureHandler& handler, CMyLog* log);
+  // Closes a kept connection that failed and drops it from the store.
+  void Drop(const char* host, CStoredConnection* kept, CTarvixSession& session);
+
+  CMyStringA pipeName_;
+  uint16_t port_ = 0;
+  CConnectionManager& manager_;
+  HANDLE ownEvent_;
+  HANDLE currentCancel_;
+  uint32_t ownAppType_;
+  uint32_t requiredBits_;
+  uint32_t flags_;
+  uint32_t defaultTimeLimit_;
+};
+
+}  // namespace host
+
+// The client over one transport, with its kept connections.
+class CTarvixPipeCommT : public CTarvixPipeCommContext,
+                         public CTarvixPipeComm,
+                         public host::CConnectionManager {
+public:
+  CTarvixPipeCommT(int transport, CMyLog* contextLog, uint32_t ownAppType, uint32_t requiredBits,
+                   uint32_t flags, uint32_t defaultTimeLimitMs);
+  // Aborts a running send, then says goodbye on every kept connection and
+  // closes it.
+  ~CTarvixPipeCommT() override;
+
+  bool SendWatched(CTarvixPipeCommand& command, const char* watch, const HOST* hosts,
+                   size_t count, bool force, CConnectionFailureHandler* handler) override;
+  bool SendWatched(CTarvixPipeCommand& command, const char* watch, const CMyPtrList& hostNames,
+                   bool force, CConnectionFailureHandler* handler) override;
+  bool SendToHosts(CTarvixPipeCommand& command, const HOST* hosts, size_t count, bool force,
+                   CConnectionFailureHandler* handler) override;
+  bool SendToHosts(CTarvixPipeCommand& command, const CMyPtrList& hostNames, bool force,
+                   CConnectionFailureHandler* handler) override;
+  int SendNow(CTarvixPipeCommand& command, const HOST& host, bool force,
+              CConnectionFailureHandler* handler) override;
+  int SendTo(CTarvixPipeCommand& command, const HOST& host, bool async, bool force,
+             CConnectionFailureHandler* handler) override;
+  int SendNow(CTarvixPipeCommand& command, const char* host, bool force,
+              CConnectionFailureHandler* handler) override;
+  int SendTo(CTarvixPipeCommand& command, const char* host, bool async, bool force,
+             CConnectionFailureHandler* handler) override;
+  int SendLocal(CTarvixPipeCommand& command, bool force,
+                CConnectionFailureHandler* handler) override;
+  int SendTo(CTarvixPipeCommand& command, bool async, bool force,
+             CConnectionFailureHandler* handler) override;
+
+  host::CCommandDispatcher& Dispatcher() { return dispatcher_; }
+  // Closes every kept connection politely (as at unload).
+  void CloseAllConnections();
+
+  // The manager's log: forwards to the client's log pool.
+  CMyLog& ManagerLog() { return managerLog_; }
+
+private:
+  CMyThreadSave lock_;
+  CMyThreadSaveLogT<CMyLog> managerLog_;
+  host::CCommandDispatcher dispatcher_;
+};
+
+// The client of the service's named pipe.
+class CTarvixNamedPipeComm : public CTarvixPipeCommT {
+public:
+  static constexpr const char* kPipeName = "TarvixPipe";
+  CTarvixNamedPipeComm(CMyLog* contextLog, uint32_t ownAppType, uint32_t requiredBits,
+                       uint32_t flags, uint32_t defaultTimeLimitMs);
+};
+
+// The add-in's client: one configured host, its own diagnostics discarded,
+// and a pipe log whose entries go to the local service as LOG commands.
+class CSimpleTarvixComm : public CTarvixNamedPipeComm {
+public:
+  explicit CSimpleTarvixComm(const char* host = ".", uint32_t ownAppType = kMailAddinType,
+                             uint32_t requiredBits = kServiceTypeBits, uint32_t flags = 0,
+                             uint32_t defaultTimeLimitMs = kAddinTimeLimitMs);
+  ~CSimpleTarvixComm() override;
+
+  // To the configured host.
+  int SendLocal(CTarvixPipeCommand& command, bool force,
+                CConnectionFailureHandler* handler) override;
+  int SendTo(CTarvixPipeCommand& command, bool async, bool force,
+             CConnectionFailureHandler* handler) override;
+  using CTarvixPipeCommT::SendTo;
+
+  const char* Host() const { return host_.GetString(); }
+  CMyPipeLog& PipeLog() { return pipeLog_; }
+
+private:
+  static int32_t SendLogCommand(void* client, CTarvixPipeCommand& command);
+
+  CMyStringA host_;
+  CMyDummyLog contextLog_;
+  CMyPipeLog pipeLog_;
+};
+
+}  // namespace comm
+}  // namespace commands
+}  // namespace tarvixlib

@@ -1,0 +1,137 @@
+#include "comm/connections.h"
+
+#include <new>
+#include <string>
+
+namespace tarvixlib {
+
+CStoredConnection::CStoredConnection(const comm::CTarvixConnectionContext& peer, intptr_t handle,
+                                     CMyTransferableLock& lock)
+    : comm::CTarvixConnectionContext(peer), CMyTransferableLock(lock), handle_(handle) {}
+
+CConnectionStore::CConnectionStore()
+    : connections_(kBuckets, /*exactCase=*/false, /*owned=*/false) {}
+
+CConnectionStore::~CConnectionStore() {
+  for (CMyHashEntry* e = connections_.First(); e; e = connections_.Next(e))
+    delete connections_.ValueOf(e);
+  connections_.Clear();
+}
+
+CMyStringA CConnectionStore::Key(const char* host) {
+  std::string lower(host ? host : "");
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  return CMyStringA(lower.c_str());
+}
+
+bool CConnectionStore::StoreConnection(const char* host,
+                                       const comm::CTarvixConnectionContext& peer,
+                                       intptr_t handle, CMyTransferableLock& lock) {
+  CMyStringA key = Key(host);
+  bool stored = false;
+  {
+    CMySynchronizedBlock<CMyThreadSave> hold(lock_);
+    if (!connections_.Contains(key.GetString())) {
+      CStoredConnection* entry = new (std::nothrow) CStoredConnection(peer, handle, lock);
+      if (entry && connections_.Insert(key.GetString(), entry))
+        stored = true;
+      else
+        delete entry;
+    }
+  }
+  Fire(CConnectionEvent{CConnectionEvent::kStored, key.GetString()});
+  return stored;
+}
+
+CStoredConnection* CConnectionStore::FindConnection(const char* host, bool acquire) {
+  CMyStringA key = Key(host);
+  CStoredConnection* entry = nullptr;
+  {
+    CMySynchronizedBlock<CMyThreadSave> hold(lock_);
+    if (!connections_.Get(key.GetString(), &entry) || !entry) return nullptr;
+    ++entry->references_;
+  }
+  if (acquire && !entry->Acquire()) {
+    ReturnConnection(entry);
+    return nullptr;
+  }
+  return entry;
+}
+
+void CConnectionStore::ReturnConnection(CStoredConnection* connection) {
+  if (!connection) return;
+  CMySynchronizedBlock<CMyThreadSave> hold(lock_);
+  Unreference(connection);
+}
+
+void CConnectionStore::Unreference(CStoredConnection* connection) {
+  if (--connection->references_ <= 0 && connection->removed_) delete connection;
+}
+
+bool CConnectionStore::RemoveConnection(const char* host, CStoredConnection* only) {
+  CMyStringA key = Key(host);
+  {
+    CMySynchronizedBlock<CMyThreadSave> hold(lock_);
+    CStoredConnection* entry = nullptr;
+    if (!connections_.Get(key.GetString(), &entry)) return false;
+    if (only && entry != only) return false;
+    connections_.Remove(key.GetString());
+    entry->removed_ = true;
+    if (entry->references_ <= 0) delete entry;
+  }
+  Fire(CConnectionEvent{CConnectionEvent::kRemoved, key.GetString()});
+  return true;
+}
+
+size_t CConnectionStore::TakeAll(CStoredConnection** out, size_t capacity) {
+  size_t n = 0;
+  CMySynchronizedBlock<CMyThreadSave> hold(lock_);
+  while (n < capacity) {
+    CMyHashEntry* e = connections_.First();
+    if (!e) break;
+    CStoredConnection* entry = connections_.ValueOf(e);
+    connections_.Remove(connections_.KeyOf(e));
+    entry->removed_ = true;
+    ++entry->references_;
+    out[n++] = entry;
+  }
+  return n;
+}
+
+size_t CConnectionStore::Count() {
+  CMySynchronizedBlock<CMyThreadSave> hold(lock_);
+  return connections_.Count();
+}
+
+namespace commands {
+namespace comm {
+namespace host {
+
+CConnectionManager::CConnectionManager(int transport)
+    : transport_(transport), reachable_(kBuckets, /*exactCase=*/false) {}
+
+CConnectionManager::~CConnectionManager() = default;
+
+void CConnectionManager::ReportAttempt(const char* host, time_t when, int result) {
+  if (!host) host = "";
+  bool reachable = result == kSendOk || result == kSendFailed || result == kSendHostReachable;
+  bool unreachable = result == kSendNoConnection || result == kSendHostAnswered;
+  if (reachable || unreachable)
+    reachability_.Fire(tarvixlib::comm::CClientUnreachableEvent{host, when, reachable ? 1u : 0u});
+  CMySynchronizedBlock<CMyThreadSave> hold(lock_);
+  if (reachable)
+    reachable_.Set(host, 0);
+  else if (unreachable || result == kSendWrongPeer)
+    reachable_.Remove(host);
+}
+
+bool CConnectionManager::IsKnownReachable(const char* host) {
+  CMySynchronizedBlock<CMyThreadSave> hold(lock_);
+  return host && reachable_.Contains(host);
+}
+
+}  // namespace host
+}  // namespace comm
+}  // namespace commands
+}  // namespace tarvixlib

@@ -1,0 +1,60 @@
+#include "comm/session.h"
+
+#include "commands/command.h"
+#include "commands/commandset.h"
+
+namespace tarvixlib {
+namespace comm {
+
+CTarvixSession::CTarvixSession(bool polite, bool socket)
+    : CTarvixConnection(socket),
+      sessionId_(commands::NextCommandId()),
+      politeClose_(polite ? 1 : 0) {}
+
+CTarvixSession::~CTarvixSession() {
+  if (IsOpen()) Close();
+}
+
+void CTarvixSession::Close() { Close(politeClose_ != 0); }
+
+void CTarvixSession::Close(bool polite) {
+  if (polite && IsEstablished()) {
+    commands::CCloseConnectionCommand goodbye;
+    goodbye.Send(ReadStream(), WriteStream(), this);
+  }
+  established_ = false;
+  CTarvixConnection::Close();
+}
+
+bool CTarvixSession::OpenPipe(const char* host, const char* pipeName,
+                              const ConnectParams& params) {
+  established_ = false;
+  established_ = CTarvixConnection::OpenPipe(host, pipeName, params);
+  return established_;
+}
+
+bool CTarvixSession::OpenSocket(const char* host, uint16_t port, const ConnectParams& params) {
+  established_ = false;
+  established_ = CTarvixConnection::OpenSocket(host, port, params);
+  return established_;
+}
+
+int CTarvixSession::ServerHandshake(uint32_t ownAppType) {
+  int result = CTarvixConnection::ServerHandshake(ownAppType);
+  established_ = result == 0;
+  return result;
+}
+
+void CTarvixSession::AttachEstablished(HANDLE handle, const CTarvixConnectionContext& peer,
+                                       HANDLE event, uint32_t timeLimitMs) {
+  Attach(handle, event, timeLimitMs);
+  static_cast<CTarvixConnectionContext&>(*this) = peer;
+  established_ = IsOpen();
+}
+
+intptr_t CTarvixSession::PipeHandle() const {
+  return IsOpen() ? reinterpret_cast<intptr_t>(Handle()) : kNoHandle;
+}
+
+}  // namespace comm
+}  // namespace tarvixlib

@@ -1,0 +1,427 @@
+#include "service.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <memory>
+
+#include "comm/session.h"
+#include "commands/commandset.h"
+#include "commands/scancommands.h"
+#include "commands/wire.h"
+#include "logging/logcommand.h"
+#include "logging/mylog.h"
+
+namespace tarvixstandin {
+
+using tarvixlib::CMyLineBuffer;
+using tarvixlib::CMyStream;
+using tarvixlib::comm::CTarvixSession;
+namespace cmd = tarvixlib::commands;
+
+const char kEicar[] = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+const char kGtube[] = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
+
+namespace {
+
+constexpr uint32_t kServerIoLimitMs = 0xFFFFFFFFu;  // a client may pause for ever
+constexpr const char kStartListener[] = "START_LISTENER";
+
+std::string Upper(const char* text) {
+  std::string s(text ? text : "");
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  return s;
+}
+
+// Waits for the stop event at most ms; true when the service stops.
+bool Pause(HANDLE stop, uint32_t ms) { return WaitForSingleObject(stop, ms) == WAIT_OBJECT_0; }
+
+// SCAN_EMAIL: the scenario's verdict for the file name, else EICAR at the
+// start of the content is a virus, anything else is clean.
+class CServedScanEmail : public cmd::tarvixservice::CScanEmailCommand {
+public:
+  explicit CServedScanEmail(CStandinService& service) : service_(service) {}
+  int32_t Execute(cmd::CCommandContext*) override {
+    attSaved.Set("");
+    errorString.Set("");
+    sigName.Set("");
+    sigId.Set(0);
+    if (const FileVerdict* v = service_.Scenario().FindFile(file.Get().GetString())) {
+      scanRet.Set(v->scanRet.c_str());
+      if (Upper(v->scanRet.c_str()) == "VIRUS") {
+        sigName.Set(v->text.c_str());
+        sigId.Set(1);
+      } else {
+        errorString.Set(v->text.c_str());
+      }
+    } else if (StartsWithEicar()) {
+      scanRet.Set("VIRUS");
+      sigName.Set("Eicar-Test-Signature");
+      sigId.Set(0x4711);
+    } else {
+      scanRet.Set("OK");
+    }
+    service_.Print("  SCAN_EMAIL FILE=%s SIZE=%lld -> %s%s%s", file.Get().GetString(),
+                   static_cast<long long>(content.Stream().GetSize()), scanRet.Get().GetString(),
+                   sigName.Get().IsEmpty() ? "" : " ", sigName.Get().GetString());
+    return cmd::kReturnSuccess;
+  }
+
+private:
+  bool StartsWithEicar() {
+    CMyStream& s = content.Stream();
+    char head[sizeof kEicar - 1];
+    if (s.SeekBuffered(0, SEEK_SET) != 0) return false;
+    bool match = s.ReadExact(head, sizeof head) && std::memcmp(head, kEicar, sizeof head) == 0;
+    s.SeekBuffered(0, SEEK_SET);
+    return match;
+  }
+  CStandinService& service_;
+};
+
+// SCAN_SPAM: GTUBE anywhere gives level 2, else the level for the subject,
+// else the scenario's default.
+class CServedScanSpam : public cmd::tarvixservice::CScanSpamCommand {
+public:
+  explicit CServedScanSpam(CStandinService& service)
+      : CScanSpamCommand(nullptr), service_(service) {}
+  int32_t Execute(cmd::CCommandContext*) override {
+    uint32_t level = service_.Scenario().spamLevel;
+    for (const SpamRule& r : service_.Scenario().spam)
+      if (r.subject == subject.Get().GetString()) level = r.level;
+    CMyStream& s = document.Stream();
+    s.SeekBuffered(0, SEEK_SET);
+    if (s.FindString(kGtube)) level = 2;
+    spamLevel.Set(level);
+    spamPoints.Set(level * 500);
+    service_.Print("  SCAN_SPAM SUBJECT=%s SIZE=%lld -> SPAMLEVEL %u", subject.Get().GetString(),
+                   static_cast<long long>(s.GetSize()), level);
+    return cmd::kReturnSuccess;
+  }
+
+private:
+  CStandinService& service_;
+};
+
+// LOG: every received entry becomes one line of the log file,
+// "<level name> <text>".
+class CServedLog : public cmd::CLogCommand {
+public:
+  explicit CServedLog(CStandinService& service) : service_(service) {
+    Buffer().EnableAllLevels();  // the service keeps what the sender chose to send
+  }
+  int32_t Execute(cmd::CCommandContext*) override {
+    tarvixlib::CMyLogBuf& entries = Buffer();
+    tarvixlib::CMySynchronizedBlock<tarvixlib::CMyThreadSave> hold(entries.EntryLock());
+    for (size_t i = 0; i < entries.Count(); ++i) {
+      service_.AppendLog(std::string(tarvixlib::LogLevelName(entries.LevelAt(i))) + " " +
+                         entries.TextAt(i));
+    }
+    service_.Print("  LOG %u entries", static_cast<unsigned>(entries.Count()));
+    return cmd::kReturnSuccess;
+  }
+
+private:
+  CStandinService& service_;
+};
+
+// A command answered from the scenario: its code and its values.
+class CScriptedReply : public cmd::CTarvixPipeCommand {
+public:
+  explicit CScriptedReply(const ScriptedCommand& script)
+      : CTarvixPipeCommand(script.name.c_str(), 0), script_(script) {
+    for (const ScriptedValue& v : script.values) {
+      values_.emplace_back(new cmd::CStringParam(v.key.c_str(), ""));
+      AddResponseParam(*values_.back());
+    }
+  }
+  int32_t Execute(cmd::CCommandContext*) override {
+    for (size_t i = 0; i < values_.size(); ++i) values_[i]->Set(script_.values[i].text.c_str());
+    return script_.code;
+  }
+
+private:
+  const ScriptedCommand& script_;
+  std::vector<std::unique_ptr<cmd::CStringParam>> values_;
+};
+
+// A command without a scenario entry: drains its request, answers 100.
+class CPlainReply : public cmd::CTarvixPipeCommand {
+public:
+  explicit CPlainReply(const char* name) : CTarvixPipeCommand(name, 0) {}
+  int32_t Execute(cmd::CCommandContext*) override { return cmd::kReturnSuccess; }
+};
+
+// Reads the rest of a request up to its DATA line, then half of the
+// announced bytes: the picture of a service that dies while receiving.
+void ReadIntoData(CMyStream& reader, CMyLineBuffer& line) {
+  for (;;) {
+    if (cmd::ReadWireLine(reader, line, cmd::kMaxParamLine) != cmd::LineResult::kLine) return;
+    if (std::strncmp(line.Text(), "DATA ", 5) == 0) break;
+    if (std::strcmp(line.Text(), ".") == 0) return;
+  }
+  unsigned long long size = std::strtoull(line.Text() + 5, nullptr, 10);
+  char piece[4096];
+  for (unsigned long long left = size / 2; left > 0;) {
+    size_t n = left < sizeof piece ? static_cast<size_t>(left) : sizeof piece;
+    if (!reader.ReadExact(piece, n)) return;
+    left -= n;
+  }
+}
+
+// Blocks until the peer hangs up or the service stops.
+void WaitForHangUp(CMyStream& reader) {
+  char byte;
+  while (reader.ReadBuffered(&byte, 1) == 1) {
+  }
+}
+
+void PutWord(uint8_t* at, uint32_t v) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+CStandinService::CStandinService(const ServiceScenario& scenario, const std::string& pipeName,
+                                 const std::string& logPath, FILE* out)
+    : scenario_(scenario),
+      path_("\\\\.\\pipe\\" + pipeName),
+      logPath_(logPath),
+      out_(out),
+      stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+
+CStandinService::~CStandinService() {
+  Stop();
+  for (HANDLE t : threads_) {
+    WaitForSingleObject(t, 10000);
+    CloseHandle(t);
+  }
+  CloseHandle(stop_);
+}
+
+void CStandinService::Stop() { SetEvent(stop_); }
+
+void CStandinService::Print(const char* format, ...) {
+  char text[8192];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  std::lock_guard<std::mutex> hold(lock_);
+  std::fprintf(out_, "%s\n", text);
+  std::fflush(out_);
+}
+
+void CStandinService::AppendLog(const std::string& entry) {
+  if (logPath_.empty()) return;
+  std::lock_guard<std::mutex> hold(lock_);
+  if (FILE* f = std::fopen(logPath_.c_str(), "ab")) {
+    std::fwrite(entry.data(), 1, entry.size(), f);
+    if (entry.empty() || entry.back() != '\n') std::fputc('\n', f);
+    std::fclose(f);
+  }
+}
+
+bool CStandinService::Run() {
+  HANDLE connected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  int number = 0;
+  bool first = true;
+  while (WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
+    HANDLE pipe = CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
+                                   PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, nullptr);
+    if (pipe == INVALID_HANDLE_VALUE) {
+      Print("cannot create %s: error %lu", path_.c_str(), GetLastError());
+      if (first) {
+        CloseHandle(connected);
+        return false;
+      }
+      if (Pause(stop_, 100)) break;
+      continue;
+    }
+    if (first) Print("listening on %s", path_.c_str());
+    first = false;
+    OVERLAPPED overlapped = {};
+    ResetEvent(connected);
+    overlapped.hEvent = connected;
+    bool ok = ConnectNamedPipe(pipe, &overlapped) != 0;
+    if (!ok) {
+      DWORD error = GetLastError();
+      if (error == ERROR_PIPE_CONNECTED) {
+        ok = true;
+      } else if (error == ERROR_IO_PENDING) {
+        HANDLE waits[2] = {connected, stop_};
+        if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+          DWORD ignored = 0;
+          ok = GetOverlappedResult(pipe, &overlapped, &ignored, FALSE) != 0;
+        } else {
+          CancelIo(pipe);
+          DWORD ignored = 0;
+          GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+        }
+      }
+    }
+    if (!ok) {
+      CloseHandle(pipe);
+      continue;
+    }
+    Client* client = new Client{this, pipe, ++number};
+    HANDLE thread = CreateThread(nullptr, 0, ServeThread, client, 0, nullptr);
+    if (!thread) {
+      delete client;
+      CloseHandle(pipe);
+      continue;
+    }
+    std::lock_guard<std::mutex> hold(lock_);
+    for (size_t i = 0; i < threads_.size();) {  // forget the sessions that ended
+      if (WaitForSingleObject(threads_[i], 0) == WAIT_OBJECT_0) {
+        CloseHandle(threads_[i]);
+        threads_.erase(threads_.begin() + static_cast<long>(i));
+      } else {
+        ++i;
+      }
+    }
+    threads_.push_back(thread);
+  }
+  CloseHandle(connected);
+  return true;
+}
+
+DWORD WINAPI CStandinService::ServeThread(void* param) {
+  std::unique_ptr<Client> client(static_cast<Client*>(param));
+  client->service->Serve(client->pipe, client->number);
+  return 0;
+}
+
+void CStandinService::Serve(HANDLE pipe, int number) {
+  CTarvixSession session(/*polite=*/false);
+  session.Attach(pipe, stop_, kServerIoLimitMs);
+  CMyStream& reader = session.ReadStream();
+  CMyStream& writer = session.WriteStream();
+
+  // The handshake: our own code unless the scenario bends it.
+  if (scenario_.handshakeVersion == 1 && scenario_.recordLength == 460) {
+    int result = session.ServerHandshake(scenario_.appType);
+    if (result != 0) {
+      Print("[%d] handshake failed: %d", number, result);
+      session.Close(false);
+      return;
+    }
+  } else {
+    uint8_t word[4];
+    PutWord(word, scenario_.handshakeVersion);
+    cmd::WriteBytes(writer, word, 4);
+    if (scenario_.handshakeVersion == 1) {
+      tarvixlib::comm::ConnectParams own;
+      own.appType = scenario_.appType;
+      own.processId = GetCurrentProcessId();
+      tarvixlib::comm::IdentityRecord record;
+      tarvixlib::comm::BuildOwnIdentityRecord(own, record);
+      PutWord(word, scenario_.recordLength);
+      cmd::WriteBytes(writer, word, 4);
+      uint32_t body = scenario_.recordLength > 8 ? scenario_.recordLength - 8 : 0;
+      if (body > 8192) body = 8192;
+      std::vector<uint8_t> bytes(body, 0);
+      std::memcpy(bytes.data(), record.bytes, body < sizeof record.bytes ? body : sizeof record.bytes);
+      cmd::WriteBytes(writer, bytes.data(), bytes.size());
+    }
+    cmd::FlushWriter(writer);
+    // Whatever the client answers, take its first word and show it.
+    uint8_t answer[4] = {};
+    bool got = reader.ReadExact(answer, 4);
+    uint32_t value = answer[0] | answer[1] << 8 | answer[2] << 16 | static_cast<uint32_t>(answer[3]) << 24;
+    Print("[%d] handshake version %u length %u: client answered %s%u", number,
+          scenario_.handshakeVersion, scenario_.recordLength, got ? "" : "nothing ", value);
+    bool accepted = scenario_.handshakeVersion == 1 && scenario_.recordLength >= 8 &&
+                    scenario_.recordLength <= 4096 && got;
+    if (!accepted) {
+      WaitForHangUp(reader);
+      session.Close(false);
+      Print("[%d] closed", number);
+      return;
+    }
+    uint8_t length[4];
+    if (!reader.ReadExact(length, 4)) {
+      session.Close(false);
+      return;
+    }
+    uint32_t n = length[0] | length[1] << 8 | length[2] << 16 | static_cast<uint32_t>(length[3]) << 24;
+    if (n < 8 || n > 4096) {
+      session.Close(false);
+      return;
+    }
+    std::vector<uint8_t> rest(n - 8);
+    if (!reader.ReadExact(rest.data(), rest.size())) {
+      session.Close(false);
+      return;
+    }
+    tarvixlib::comm::IdentityRecord peer;
+    std::memcpy(peer.bytes, rest.data(), rest.size() < sizeof peer.bytes ? rest.size() : sizeof peer.bytes);
+    session.StoreIdentityRecord(peer);
+  }
+  Print("[%d] connected: type 0x%X (%s) pid %u", number, session.PeerAppType(),
+        session.GetTypeName(), session.PeerProcessId());
+
+  cmd::CCommandSet commands;
+  commands.Add(new CServedScanEmail(*this));
+  commands.Add(new CServedScanSpam(*this));
+  commands.Add(new cmd::CNopCommand());
+  commands.Add(new CServedLog(*this));
+  for (const ScriptedCommand& script : scenario_.commands) commands.Add(new CScriptedReply(script));
+  if (!commands.Find(kStartListener)) commands.Add(new CPlainReply(kStartListener));
+
+  CMyLineBuffer line;
+  for (;;) {
+    cmd::LineResult r = cmd::ReadWireLine(reader, line, cmd::kMaxParamLine);
+    if (r != cmd::LineResult::kLine) break;
+    std::string name = line.Text();
+    if (name.empty()) continue;
+    const std::string upper = Upper(name.c_str());
+
+    if (const ServiceFault* f = scenario_.FindFault(upper, FaultKind::kDelay)) {
+      if (Pause(stop_, f->delayMs)) break;
+    }
+    if (scenario_.FindFault(upper, FaultKind::kCloseMidData)) {
+      ReadIntoData(reader, line);
+      Print("[%d] %s: hanging up in the middle of the request", number, name.c_str());
+      break;
+    }
+    if (scenario_.FindFault(upper, FaultKind::kNoReply)) {
+      cmd::DrainBlock(reader, line);
+      Print("[%d] %s: not answering", number, name.c_str());
+      WaitForHangUp(reader);
+      break;
+    }
+    if (scenario_.FindFault(upper, FaultKind::kCloseMidReply)) {
+      cmd::DrainBlock(reader, line);
+      static const char half[] = "100 1536\nSCANRET:VIR";
+      cmd::WriteBytes(writer, half, sizeof half - 1);
+      cmd::FlushWriter(writer);
+      Print("[%d] %s: hanging up in the middle of the reply", number, name.c_str());
+      break;
+    }
+    if (scenario_.FindFault(upper, FaultKind::kMalformedStatus)) {
+      cmd::DrainBlock(reader, line);
+      static const char bad[] = "100\n.\n";
+      cmd::WriteBytes(writer, bad, sizeof bad - 1);
+      cmd::FlushWriter(writer);
+      Print("[%d] %s -> malformed status line", number, name.c_str());
+      continue;
+    }
+
+    cmd::CTarvixPipeCommand* command = commands.Find(name.c_str());
+    bool alive = commands.Dispatch(name.c_str(), reader, writer, &session, true);
+    int code = command ? command->GetReturnCode() : cmd::kReturnUnknownCommand;
+    Print("[%d] %s -> %d", number, name.c_str(), code);
+    if (!alive || session.IsYes("${STOP}")) break;
+    if (upper == kStartListener && code == cmd::kReturnSuccess) {
+      Print("[%d] listener registered", number);
+      WaitForHangUp(reader);
+      break;
+    }
+  }
+  session.Close(false);
+  Print("[%d] closed", number);
+}
+
+}  // namespace tarvixstandin

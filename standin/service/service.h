@@ -1,0 +1,63 @@
+// The stand-in security service: serves the pipe with as many instances as
+// clients come, runs the server side of the identity handshake and answers
+// commands with the product's own server-side protocol code, as the
+// scenario says. One line per event goes to the output.
+#pragma once
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "servicescenario.h"
+
+namespace tarvixstandin {
+
+// The test files that stand in for threats.
+extern const char kEicar[];
+extern const char kGtube[];
+
+class CStandinService {
+public:
+  CStandinService(const ServiceScenario& scenario, const std::string& pipeName,
+                  const std::string& logPath, FILE* out);
+  ~CStandinService();
+  CStandinService(const CStandinService&) = delete;
+  CStandinService& operator=(const CStandinService&) = delete;
+
+  // Serves until Stop (or the scenario's lifetime); false when the pipe
+  // cannot be created.
+  bool Run();
+  // Ends Run and every session; safe from any thread.
+  void Stop();
+
+  // One output line (a line feed is added), flushed at once.
+  void Print(const char* format, ...);
+  // Appends one LOG entry to the log file.
+  void AppendLog(const std::string& entry);
+
+  const ServiceScenario& Scenario() const { return scenario_; }
+  HANDLE StopEvent() const { return stop_; }
+
+private:
+  struct Client {
+    CStandinService* service;
+    HANDLE pipe;
+    int number;
+  };
+  static DWORD WINAPI ServeThread(void* client);
+  void Serve(HANDLE pipe, int number);
+
+  ServiceScenario scenario_;
+  std::string path_;
+  std::string logPath_;
+  FILE* out_;
+  HANDLE stop_;
+  std::mutex lock_;
+  std::vector<HANDLE> threads_;
+};
+
+}  // namespace tarvixstandin

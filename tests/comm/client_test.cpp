@@ -1,0 +1,403 @@
+// The command client against the stand-in security service, each test on a
+// pipe of its own: kept connections, reconnecting, refusing the wrong peer,
+// time limits, the pipe log and the fault modes of the service.
+#include "comm/client.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "commands/scancommands.h"
+#include "service_process.h"
+
+namespace tarvixlib {
+namespace commands {
+namespace comm {
+namespace {
+
+using commtest::CServiceProcess;
+using commtest::UniquePipeName;
+using tarvixservice::CScanEmailCommand;
+using tarvixservice::CScanSpamCommand;
+
+const char kEicar[] = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
+const char kGtube[] = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
+
+struct Reachability : CMyObserver<tarvixlib::comm::CClientUnreachableEvent> {
+  void OnEvent(CMyEventSource<tarvixlib::comm::CClientUnreachableEvent>&,
+               const tarvixlib::comm::CClientUnreachableEvent& e) override {
+    seen.push_back(std::string(e.host) + (e.reachable ? " reachable" : " unreachable"));
+  }
+  std::vector<std::string> seen;
+};
+
+struct Connections : CMyObserver<CConnectionEvent> {
+  void OnEvent(CMyEventSource<CConnectionEvent>&, const CConnectionEvent& e) override {
+    if (e.kind == CConnectionEvent::kStored) ++stored;
+    if (e.kind == CConnectionEvent::kRemoved) ++removed;
+  }
+  std::atomic<int> stored{0}, removed{0};
+};
+
+// A client of the add-in's kind on the test's own pipe.
+struct Client {
+  explicit Client(const std::string& pipe, uint32_t limitMs = kAddinTimeLimitMs)
+      : comm(".", kMailAddinType, kServiceTypeBits, 0, limitMs) {
+    comm.Dispatcher().SetPipeName(pipe.c_str());
+  }
+  CSimpleTarvixComm comm;
+};
+
+class ClientTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    pipe = UniquePipeName(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  }
+  // A service that was started must stop cleanly when its input closes.
+  void TearDown() override {
+    if (service.Started()) {
+      EXPECT_TRUE(service.Stop());
+      EXPECT_EQ(service.ExitCode(), 0u) << service.Output();
+    }
+  }
+  std::string pipe;
+  CServiceProcess service;
+};
+
+TEST_F(ClientTest, NoServiceLeavesCode3AtOnceAndTheHostReachable) {
+  Client client(pipe);
+  Reachability reach;
+  client.comm.AddObserver(&reach);
+  CNopCommand nop;
+  DWORD start = GetTickCount();
+  int result = client.comm.SendLocal(nop, false, nullptr);
+  DWORD spent = GetTickCount() - start;
+  EXPECT_EQ(result, host::kSendHostReachable);
+  EXPECT_EQ(nop.GetReturnCode(), kReturnInitial);
+  EXPECT_LT(spent, 1000u) << "the pipe is missing: no waiting";
+  EXPECT_EQ(reach.seen, std::vector<std::string>{". reachable"});
+  EXPECT_EQ(client.comm.Count(), 0u);
+}
+
+TEST_F(ClientTest, TwoCommandsShareOneConnectionAndOneHandshake) {
+  ASSERT_TRUE(service.Start(pipe, ""));
+  Client client(pipe);
+  Connections connections;
+  client.comm.AddObserver(&connections);
+  CNopCommand first, second;
+  EXPECT_EQ(client.comm.SendLocal(first, false, nullptr), host::kSendOk);
+  EXPECT_EQ(client.comm.SendLocal(second, false, nullptr), host::kSendOk);
+  EXPECT_EQ(first.GetReturnCode(), kReturnSuccess);
+  EXPECT_EQ(second.GetReturnCode(), kReturnSuccess);
+  EXPECT_TRUE(service.WaitFor("NOP -> 100", 5000));
+  EXPECT_EQ(service.Count("connected: type 0x2002"), 1u) << service.Output();
+  EXPECT_EQ(service.Count("NOP -> 100"), 2u);
+  EXPECT_EQ(connections.stored.load(), 1);
+  EXPECT_EQ(client.comm.Count(), 1u);
+}
+
+TEST_F(ClientTest, RestartedServiceIsReachedAfreshWithinTheSameCall) {
+  ASSERT_TRUE(service.Start(pipe, ""));
+  Client client(pipe);
+  CNopCommand before;
+  ASSERT_EQ(client.comm.SendLocal(before, false, nullptr), host::kSendOk);
+  ASSERT_TRUE(service.Stop());
+
+  CServiceProcess again;
+  ASSERT_TRUE(again.Start(pipe, ""));
+  CNopCommand after;
+  EXPECT_EQ(client.comm.SendLocal(after, false, nullptr), host::kSendOk);
+  EXPECT_EQ(after.GetReturnCode(), kReturnSuccess);
+  EXPECT_TRUE(again.WaitFor("NOP -> 100", 5000)) << again.Output();
+  EXPECT_EQ(client.comm.Count(), 1u);
+}
+
+TEST_F(ClientTest, ServiceGoneForGoodKeepsCode2FromTheFailedAttempt) {
+  ASSERT_TRUE(service.Start(pipe, ""));
+  Client client(pipe);
+  CNopCommand before;
+  ASSERT_EQ(client.comm.SendLocal(before, false, nullptr), host::kSendOk);
+  ASSERT_TRUE(service.Stop());
+  CNopCommand after;
+  int result = client.comm.SendLocal(after, false, nullptr);
+  EXPECT_EQ(result, host::kSendHostReachable);
+  EXPECT_EQ(after.GetReturnCode(), kReturnFailed);
+  EXPECT_EQ(client.comm.Count(), 0u) << "the stale connection is dropped";
+}
+
+TEST_F(ClientTest, WrongApplicationTypeIsRefusedBeforeSending) {
+  ASSERT_TRUE(service.Start(pipe, "apptype 0x4004\n"));
+  Client client(pipe);
+  CNopCommand nop;
+  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendWrongPeer);
+  EXPECT_EQ(nop.GetReturnCode(), kReturnInitial);
+  EXPECT_EQ(client.comm.Count(), 0u) << "the connection is dropped";
+  EXPECT_TRUE(service.WaitFor("closed", 5000));
+  EXPECT_EQ(service.Count("NOP"), 0u) << service.Output();
+}
+
+TEST_F(ClientTest, HandshakeRecordLengths) {
+  struct {
+    const char* scenario;
+    int result;
+  } cases[] = {
+      {"record-length 7\n", host::kSendHostReachable},
+      {"record-length 300\n", host::kSendOk},
+      {"record-length 460\n", host::kSendOk},
+      {"record-length 4097\n", host::kSendHostReachable},
+  };
+  for (auto& c : cases) {
+    CServiceProcess one;
+    std::string name = UniquePipeName("lengths");
+    ASSERT_TRUE(one.Start(name, c.scenario));
+    Client client(name);
+    CNopCommand nop;
+    EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), c.result) << c.scenario;
+    EXPECT_EQ(nop.GetReturnCode(), c.result == host::kSendOk ? kReturnSuccess : kReturnInitial)
+        << c.scenario;
+  }
+}
+
+TEST_F(ClientTest, ServerVersion2IsAnsweredWith0AndFails) {
+  ASSERT_TRUE(service.Start(pipe, "handshake-version 2\n"));
+  std::string path = "\\\\.\\pipe\\" + pipe;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_OVERLAPPED, nullptr);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  tarvixlib::comm::CTarvixConnection connection;
+  connection.Attach(h, nullptr, 5000);
+  tarvixlib::comm::ConnectParams params;
+  params.appType = kMailAddinType;
+  EXPECT_EQ(connection.ClientHandshake(params), tarvixlib::comm::kHandshakeWrongVersion);
+  EXPECT_TRUE(service.WaitFor("client answered 0", 5000)) << service.Output();
+  connection.Close();
+
+  Client client(pipe);
+  CNopCommand nop;
+  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendHostReachable);
+  EXPECT_EQ(nop.GetReturnCode(), kReturnInitial);
+}
+
+TEST_F(ClientTest, HungServiceReleasesTheCallerAfterTheTimeLimit) {
+  ASSERT_TRUE(service.Start(pipe, "fault NOP noreply\n"));
+  Client client(pipe, 1500);
+  CNopCommand nop;
+  DWORD start = GetTickCount();
+  int result = client.comm.SendLocal(nop, false, nullptr);
+  DWORD spent = GetTickCount() - start;
+  EXPECT_EQ(result, host::kSendFailed);
+  EXPECT_EQ(nop.GetReturnCode(), kReturnFailed);
+  EXPECT_GE(spent, 1000u);
+  EXPECT_LT(spent, 15000u);
+  EXPECT_EQ(client.comm.Count(), 0u);
+}
+
+TEST_F(ClientTest, AbortEndsAHungSendEarly) {
+  ASSERT_TRUE(service.Start(pipe, "fault NOP noreply\n"));
+  Client client(pipe);  // 60 s limit
+  std::thread aborter([&] {
+    service.WaitFor("NOP: not answering", 20000);
+    client.comm.Dispatcher().Abort();
+  });
+  CNopCommand nop;
+  DWORD start = GetTickCount();
+  client.comm.SendLocal(nop, false, nullptr);
+  DWORD spent = GetTickCount() - start;
+  aborter.join();
+  EXPECT_EQ(nop.GetReturnCode(), kReturnFailed);
+  EXPECT_LT(spent, 30000u);
+}
+
+TEST_F(ClientTest, FaultsEndInCode2WithoutHanging) {
+  struct {
+    const char* scenario;
+    const char* shown;
+  } cases[] = {
+      {"fault SCAN_EMAIL close-mid-reply\n", "hanging up in the middle of the reply"},
+      {"fault SCAN_EMAIL close-mid-data\n", "hanging up in the middle of the request"},
+      {"fault SCAN_EMAIL malformed-status\n", "malformed status line"},
+  };
+  std::string big(3 * 1024 * 1024, 'x');
+  for (auto& c : cases) {
+    CServiceProcess one;
+    std::string name = UniquePipeName("faults");
+    ASSERT_TRUE(one.Start(name, c.scenario));
+    Client client(name, 10000);
+    CScanEmailCommand scan;
+    scan.file.Set("big.bin");
+    scan.content.SetBytes(big.data(), big.size());
+    client.comm.SendLocal(scan, false, nullptr);
+    EXPECT_EQ(scan.GetReturnCode(), kReturnFailed) << c.scenario;
+    EXPECT_FALSE(scan.IsVirus()) << c.scenario;
+    EXPECT_TRUE(one.WaitFor(c.shown, 5000)) << one.Output();
+  }
+}
+
+TEST_F(ClientTest, DelayedReplyArrivesWithinTheLimit) {
+  ASSERT_TRUE(service.Start(pipe, "fault NOP delay 700\n"));
+  Client client(pipe, 5000);
+  CNopCommand nop;
+  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendOk);
+  EXPECT_EQ(nop.GetReturnCode(), kReturnSuccess);
+}
+
+TEST_F(ClientTest, VerdictsOfTheService) {
+  ASSERT_TRUE(service.Start(pipe,
+                            "file locked.zip IGNORED Archive is password protected\n"
+                            "file named.exe VIRUS Trojan.Test\n"
+                            "spam Cheap watches 1\n"));
+  Client client(pipe);
+  struct {
+    const char* file;
+    std::string content;
+    const char* scanRet;
+    const char* detail;
+  } cases[] = {
+      {"eicar.com", std::string(kEicar) + "\r\n", "VIRUS", "Eicar-Test-Signature"},
+      {"report.pdf", "%PDF-1.4 harmless", "OK", ""},
+      {"LOCKED.ZIP", "PK", "IGNORED", "Archive is password protected"},
+      {"named.exe", "MZ", "VIRUS", "Trojan.Test"},
+      {"empty.txt", "", "OK", ""},
+  };
+  for (auto& c : cases) {
+    CScanEmailCommand scan;
+    scan.file.Set(c.file);
+    scan.from.Set("anna@example.com");
+    scan.subject.Set("Files");
+    scan.content.SetBytes(c.content.data(), c.content.size());
+    ASSERT_EQ(client.comm.SendLocal(scan, false, nullptr), host::kSendOk) << c.file;
+    EXPECT_STREQ(scan.scanRet.Get().GetString(), c.scanRet) << c.file;
+    const CMyStringA& detail = scan.IsVirus() ? scan.sigName.Get() : scan.errorString.Get();
+    EXPECT_STREQ(detail.GetString(), c.detail) << c.file;
+  }
+
+  struct {
+    const char* subject;
+    std::string body;
+    int verdict;
+  } mails[] = {
+      {"Hello", std::string("Subject: Hello\r\n\r\n") + kGtube + "\r\n", 2},
+      {"Cheap watches", "Subject: Cheap watches\r\n\r\nbuy\r\n", 1},
+      {"Lunch", "Subject: Lunch\r\n\r\nat noon?\r\n", 0},
+  };
+  for (auto& m : mails) {
+    CMyStreamBuf mime;
+    mime.Write(m.body.data(), m.body.size());
+    CScanSpamCommand spam(&mime);
+    spam.subject.Set(m.subject);
+    ASSERT_EQ(client.comm.SendLocal(spam, false, nullptr), host::kSendOk) << m.subject;
+    EXPECT_EQ(spam.Verdict(), m.verdict) << m.subject;
+  }
+  EXPECT_EQ(service.Count("connected:"), 1u);
+}
+
+TEST_F(ClientTest, ScriptedCommandsAndARefusedListener) {
+  ASSERT_TRUE(service.Start(pipe,
+                            "command GET_TARVIXSTATUS 100\n"
+                            "value GET_TARVIXSTATUS MAIN_PATH_W C:\\Program Files\\Zelvok\n"
+                            "command START_LISTENER 170\n"));
+  Client client(pipe);
+  struct Status : CTarvixPipeCommand {
+    CStringParam mainPath{"MAIN_PATH_W", ""};
+    Status() : CTarvixPipeCommand("GET_TARVIXSTATUS", 0) { AddResponseParam(mainPath); }
+  } status;
+  ASSERT_EQ(client.comm.SendLocal(status, false, nullptr), host::kSendOk);
+  EXPECT_EQ(status.GetReturnCode(), kReturnSuccess);
+  EXPECT_STREQ(status.mainPath.Get().GetString(), "C:\\Program Files\\Zelvok");
+
+  CTarvixPipeCommand listener("START_LISTENER", 0);
+  ASSERT_EQ(client.comm.SendLocal(listener, false, nullptr), host::kSendOk);
+  EXPECT_EQ(listener.GetReturnCode(), 170);
+
+  CTarvixPipeCommand unknown("NO_SUCH_COMMAND", 0);
+  ASSERT_EQ(client.comm.SendLocal(unknown, false, nullptr), host::kSendOk);
+  EXPECT_EQ(unknown.GetReturnCode(), kReturnUnknownCommand);
+}
+
+TEST_F(ClientTest, PipeLogEntriesArriveInTheServiceLog) {
+  std::string log = commtest::TempPath(("log-" + pipe).c_str());
+  DeleteFileA(log.c_str());
+  ASSERT_TRUE(service.Start(pipe, "", log));
+  {
+    Client client(pipe);
+    client.comm.PipeLog().LogInfo("Scanned %d attachments in %u ms", 3, 41u);
+    client.comm.PipeLog().LogWarn("Subject with\nline break");
+    client.comm.PipeLog().LogDebug("not sent: dbg is off");
+    EXPECT_EQ(client.comm.PipeLog().LastCode(), kReturnSuccess);
+  }
+  EXPECT_TRUE(service.WaitFor("CLOSE_CONNECTION -> 100", 5000)) << service.Output();
+  std::string text = commtest::ReadFileText(log);
+  EXPECT_NE(text.find("info  Scanned 3 attachments in 41 ms\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("warn  Subject with line break\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("not sent"), std::string::npos) << text;
+  DeleteFileA(log.c_str());
+}
+
+TEST_F(ClientTest, UnloadSaysGoodbyeOnTheKeptConnection) {
+  ASSERT_TRUE(service.Start(pipe, ""));
+  {
+    Client client(pipe);
+    CNopCommand nop;
+    ASSERT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendOk);
+  }
+  EXPECT_TRUE(service.WaitFor("[1] closed", 5000)) << service.Output();
+  EXPECT_EQ(service.Count("[1] CLOSE_CONNECTION -> 100"), 1u) << service.Output();
+}
+
+TEST_F(ClientTest, ConcurrentSendersSerializeOnTheKeptConnection) {
+  ASSERT_TRUE(service.Start(pipe, "fault NOP delay 5\n"));
+  Client client(pipe);
+  CNopCommand warmUp;
+  ASSERT_EQ(client.comm.SendLocal(warmUp, false, nullptr), host::kSendOk);
+  std::atomic<int> ok{0};
+  std::vector<std::thread> senders;
+  for (int t = 0; t < 4; ++t) {
+    senders.emplace_back([&] {
+      for (int i = 0; i < 10; ++i) {
+        CNopCommand nop;
+        if (client.comm.SendLocal(nop, false, nullptr) == host::kSendOk &&
+            nop.GetReturnCode() == kReturnSuccess)
+          ++ok;
+      }
+    });
+  }
+  for (auto& s : senders) s.join();
+  EXPECT_EQ(ok.load(), 40);
+  EXPECT_TRUE(service.WaitFor("NOP -> 100", 5000));
+  EXPECT_EQ(service.Count("connected:"), 1u) << service.Output();
+  EXPECT_EQ(service.Count("NOP -> 100"), 41u);
+}
+
+TEST_F(ClientTest, HostNamesDifferingInCaseShareOneKeptConnection) {
+  ASSERT_TRUE(service.Start(pipe, ""));
+  Client client(pipe);
+  // A kept connection for a host by a name of mixed case, opened here over
+  // the local pipe (the name itself leads nowhere).
+  {
+    CTarvixSession session(false);
+    tarvixlib::comm::ConnectParams params;
+    params.appType = kMailAddinType;
+    ASSERT_TRUE(session.OpenPipe(".", pipe.c_str(), params));
+    CMyTransferableLock lock(false);
+    ASSERT_TRUE(client.comm.StoreConnection("Mail-Host.Example", session,
+                                            reinterpret_cast<intptr_t>(session.Handle()), lock));
+    session.Detach();
+  }
+  for (const char* name : {"MAIL-HOST.EXAMPLE", "mail-host.example", "Mail-Host.Example"}) {
+    CNopCommand nop;
+    EXPECT_EQ(client.comm.SendNow(nop, name, false, nullptr), host::kSendOk) << name;
+    EXPECT_EQ(nop.GetReturnCode(), kReturnSuccess) << name;
+  }
+  EXPECT_EQ(client.comm.Count(), 1u);
+  EXPECT_TRUE(service.WaitFor("NOP -> 100", 5000));
+  EXPECT_EQ(service.Count("connected:"), 1u) << service.Output();
+  EXPECT_EQ(service.Count("NOP -> 100"), 3u);
+}
+
+}  // namespace
+}  // namespace comm
+}  // namespace commands
+}  // namespace tarvixlib

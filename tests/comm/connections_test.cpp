@@ -1,0 +1,166 @@
+// Kept connections: one per host whatever the letter case, handed to one
+// thread at a time, dropped under waiters without freeing what they hold,
+// and the reachable-host table.
+#include "comm/connections.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tarvixlib {
+namespace {
+
+using commands::comm::host::CConnectionManager;
+
+struct EventLog : CMyObserver<CConnectionEvent> {
+  void OnEvent(CMyEventSource<CConnectionEvent>&, const CConnectionEvent& e) override {
+    seen.push_back((e.kind == CConnectionEvent::kStored ? "stored " : "removed ") +
+                   std::string(e.host));
+  }
+  std::vector<std::string> seen;
+};
+
+struct ReachLog : CMyObserver<comm::CClientUnreachableEvent> {
+  void OnEvent(CMyEventSource<comm::CClientUnreachableEvent>&,
+               const comm::CClientUnreachableEvent& e) override {
+    seen.push_back(std::string(e.host) + (e.reachable ? " up" : " down"));
+  }
+  std::vector<std::string> seen;
+};
+
+bool Store(CConnectionStore& store, const char* host, intptr_t handle) {
+  comm::CTarvixConnectionContext peer;
+  CMyTransferableLock lock(false);
+  return store.StoreConnection(host, peer, handle, lock);
+}
+
+TEST(ConnectionStore, OneConnectionPerHostWhateverTheCase) {
+  CConnectionStore store;
+  EventLog events;
+  store.AddObserver(&events);
+  EXPECT_TRUE(Store(store, "Mail.Example.COM", 11));
+  EXPECT_FALSE(Store(store, "mail.example.com", 22)) << "the first one stays";
+  EXPECT_EQ(store.Count(), 1u);
+  CStoredConnection* found = store.FindConnection("MAIL.example.com", false);
+  ASSERT_NE(found, nullptr);
+  EXPECT_EQ(found->Handle(), 11);
+  store.ReturnConnection(found);
+  EXPECT_TRUE(store.RemoveConnection("mail.EXAMPLE.com"));
+  EXPECT_EQ(store.FindConnection("mail.example.com", false), nullptr);
+  EXPECT_EQ(events.seen, (std::vector<std::string>{"stored mail.example.com",
+                                                    "stored mail.example.com",
+                                                    "removed mail.example.com"}));
+}
+
+TEST(ConnectionStore, StoredLockStateTravelsIntoTheStore) {
+  CConnectionStore store;
+  comm::CTarvixConnectionContext peer;
+  CMyTransferableLock owned(true);
+  store.StoreConnection(".", peer, 5, owned);
+  EXPECT_TRUE(owned.IsClosed()) << "the events moved into the store";
+  CStoredConnection* found = store.FindConnection(".", false);
+  ASSERT_NE(found, nullptr);
+  EXPECT_TRUE(found->IsOwnedByCaller());
+  EXPECT_TRUE(found->Release());
+  store.ReturnConnection(found);
+}
+
+TEST(ConnectionStore, SecondSenderWaitsUntilTheFirstReleases) {
+  CConnectionStore store;
+  Store(store, ".", 7);
+  CStoredConnection* mine = store.FindConnection(".", true);
+  ASSERT_NE(mine, nullptr);
+  std::atomic<int> outcome{0};
+  std::thread other([&] {
+    CStoredConnection* c = store.FindConnection(".", true);
+    outcome = c ? 1 : -1;
+    if (c) {
+      c->Release();
+      store.ReturnConnection(c);
+    }
+  });
+  platform::SleepMs(150);
+  EXPECT_EQ(outcome.load(), 0) << "must wait for the lock";
+  mine->Release();
+  store.ReturnConnection(mine);
+  other.join();
+  EXPECT_EQ(outcome.load(), 1);
+}
+
+TEST(ConnectionStore, DroppingAConnectionFailsItsWaitersAndFreesItLast) {
+  CConnectionStore store;
+  Store(store, ".", 7);
+  CStoredConnection* mine = store.FindConnection(".", true);
+  ASSERT_NE(mine, nullptr);
+  std::atomic<int> outcome{0};
+  std::thread other([&] {
+    CStoredConnection* c = store.FindConnection(".", true);
+    outcome = c ? 1 : -1;
+    if (c) store.ReturnConnection(c);
+  });
+  platform::SleepMs(150);
+  // The sender's exchange failed: close the connection and drop it.
+  mine->Forget();
+  EXPECT_TRUE(store.RemoveConnection(".", mine));
+  other.join();
+  EXPECT_EQ(outcome.load(), -1);
+  EXPECT_EQ(mine->Handle(), -1) << "still alive while referenced";
+  store.ReturnConnection(mine);  // freed here (the sanitizers watch)
+}
+
+TEST(ConnectionStore, RemovingOnlyTheStaleEntry) {
+  CConnectionStore store;
+  Store(store, ".", 1);
+  CStoredConnection* stale = store.FindConnection(".", false);
+  ASSERT_TRUE(store.RemoveConnection("."));
+  Store(store, ".", 2);  // another sender connected afresh
+  EXPECT_FALSE(store.RemoveConnection(".", stale));
+  CStoredConnection* fresh = store.FindConnection(".", false);
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(fresh->Handle(), 2);
+  store.ReturnConnection(fresh);
+  store.ReturnConnection(stale);
+}
+
+TEST(ConnectionStore, TakeAllEmptiesTheStore) {
+  CConnectionStore store;
+  for (const char* h : {"a", "b", "c"}) Store(store, h, 1);
+  CStoredConnection* taken[2];
+  size_t total = 0, n;
+  while ((n = store.TakeAll(taken, 2)) > 0) {
+    total += n;
+    for (size_t i = 0; i < n; ++i) store.ReturnConnection(taken[i]);
+  }
+  EXPECT_EQ(total, 3u);
+  EXPECT_EQ(store.Count(), 0u);
+}
+
+TEST(ConnectionManager, AttemptsAndTheReachableHosts) {
+  struct {
+    int result;
+    const char* event;  // null: no event
+    bool known;
+  } cases[] = {
+      {0, "h up", true},  {-1, "h up", true},    {-3, "h up", true},
+      {-2, "h down", false}, {-4, "h down", false}, {1, nullptr, false},
+  };
+  for (auto& c : cases) {
+    CConnectionManager manager(CConnectionManager::kNamedPipe);
+    ReachLog log;
+    manager.AddObserver(&log);
+    manager.ReportAttempt("h", 0, 0);  // known before
+    log.seen.clear();
+    manager.ReportAttempt("H", 1000, c.result);
+    if (c.event)
+      EXPECT_EQ(log.seen, std::vector<std::string>{std::string("H") + (c.event + 1)}) << c.result;
+    else
+      EXPECT_TRUE(log.seen.empty()) << c.result;
+    EXPECT_EQ(manager.IsKnownReachable("h"), c.known) << c.result;
+  }
+}
+
+}  // namespace
+}  // namespace tarvixlib
