@@ -33,19 +33,43 @@ inline char* EncodeGroup(const uint8_t* in, char* out) {
 // (0x3A-0x3C, 0x3E-0x3F), A-Z, _ and a-z. Everything else is encoded, among
 // it ! " # $ ) = @ [ \ ] ^ ` { | } ~, the control characters, DEL and
 // every byte from 0x80 up.
+const char kHexUpper[] = "0123456789ABCDEF";
+
+// The encoder's tables. A byte's output is looked up by the index
+// c + 256 * (c is a blank or tab directly before CR or LF): the upper half
+// holds the escapes that such white space needs. Each entry is stored as
+// four bytes at once and the output advances by its length (1 or 3).
 struct QpLiteralTable {
   bool literal[256] = {};
+  uint8_t blank[256] = {};    // 1 for blank and tab
+  uint8_t lineEnd[256] = {};  // 1 for CR and LF
+  char code[512][4];
+  uint8_t length[512];
   QpLiteralTable() {
     const char* set = "\t %&'(*+,-./:;<>?_";
     for (const char* p = set; *p; ++p) literal[static_cast<uint8_t>(*p)] = true;
     for (int c = '0'; c <= '9'; ++c) literal[c] = true;
     for (int c = 'A'; c <= 'Z'; ++c) literal[c] = true;
     for (int c = 'a'; c <= 'z'; ++c) literal[c] = true;
+    blank[' '] = blank['\t'] = 1;
+    lineEnd['\r'] = lineEnd['\n'] = 1;
+    for (int i = 0; i < 512; ++i) {
+      int c = i & 255;
+      if (i < 256 && literal[c]) {
+        code[i][0] = static_cast<char>(c);
+        code[i][1] = code[i][2] = code[i][3] = 0;
+        length[i] = 1;
+      } else {
+        code[i][0] = '=';
+        code[i][1] = kHexUpper[c >> 4];
+        code[i][2] = kHexUpper[c & 15];
+        code[i][3] = 0;
+        length[i] = 3;
+      }
+    }
   }
 };
 const QpLiteralTable kQp;
-
-const char kHexUpper[] = "0123456789ABCDEF";
 
 }  // namespace
 
@@ -122,35 +146,48 @@ inline char* CMimeQuotedPrintable::PutByte(uint8_t c, int next, char* out) {
 size_t CMimeQuotedPrintable::Step(const uint8_t* in, size_t length, char* out) {
   if (length == 0) return 0;
   char* o = out;
-  size_t i = 0;
+  const uint8_t* p = in;
   if (held_ >= 0) {
     auto c = static_cast<uint8_t>(held_);
     held_ = -1;
     if (c == '\r' && in[0] == '\n') {
       o = PutHardBreak(o);
-      i = 1;
+      ++p;
     } else {
       o = PutByte(c, in[0], o);
     }
   }
-  while (i + 1 < length) {
-    uint8_t c = in[i];
-    // The common case first: a literal byte that is not white space.
-    if (kQp.literal[c] && c != ' ' && c != '\t' && column_ < 75) {
-      *o++ = static_cast<char>(c);
-      ++column_;
-      ++i;
+  // The column lives in a local: stores through `o` could alias the member
+  // and force it back to memory on every byte. The loop has no branch per
+  // byte on the byte's kind, only the rare soft break and the CR test.
+  unsigned column = column_;
+  const uint8_t* last = in + length - 1;  // held back for its look-ahead
+  while (p < last) {
+    uint8_t c = p[0];
+    uint8_t next = p[1];
+    if (c == '\r' && next == '\n') {
+      o[0] = '\r';
+      o[1] = '\n';
+      o += 2;
+      column = 0;
+      p += 2;
       continue;
     }
-    if (c == '\r' && in[i + 1] == '\n') {
-      o = PutHardBreak(o);
-      i += 2;
-      continue;
+    unsigned index = c + 256u * (kQp.blank[c] & kQp.lineEnd[next]);
+    unsigned n = kQp.length[index];
+    // A literal at column 75 or an escape at 73 goes onto a new line.
+    if (column + n > 75) {
+      std::memcpy(o, "=\r\n", 3);
+      o += 3;
+      column = 0;
     }
-    o = PutByte(c, in[i + 1], o);
-    ++i;
+    std::memcpy(o, kQp.code[index], 4);
+    o += n;
+    column += n;
+    ++p;
   }
-  if (i < length) held_ = in[i];
+  column_ = column;
+  if (p == last) held_ = *p;  // not when a CR LF pair ended the data
   return static_cast<size_t>(o - out);
 }
 

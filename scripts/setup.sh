@@ -8,6 +8,7 @@ packages=(
   libwine-dev wine64 wine                # wine and the IDL files widl imports
   xvfb xauth                             # windows under a virtual display
   googletest libbenchmark-dev            # tests (both builds), benchmarks
+  pkg-config libgmime-3.0-dev            # baseline of the MIME benchmark only
   clang libclang-rt-14-dev               # libFuzzer
 )
 missing=()
