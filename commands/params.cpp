@@ -161,15 +161,26 @@ bool CBinaryParam::SetBytes(const void* data, size_t length) {
 
 // ---- the parsed block ----
 
-CParameterStore::CParameterStore(uint32_t buckets) : values_(buckets, /*exactCase=*/false) {}
+CParameterStore::CParameterStore(uint32_t buckets) : buckets_(buckets) {}
 
-CParameterStore::~CParameterStore() { Clear(); }
+CParameterStore::~CParameterStore() {
+  Clear();
+  delete values_;
+}
+
+CMyHashTable* CParameterStore::Table() {
+  if (!values_) values_ = new (std::nothrow) CMyHashTableT<const char*, char*>(buckets_, /*exactCase=*/false);
+  return values_ ? &values_->Core() : nullptr;
+}
 
 void CParameterStore::Clear() {
-  for (CMyPtrListNode* n = arrivals_.Head(); n; n = n->next)
-    std::free(static_cast<CMyHashEntry*>(n->data)->value);
-  arrivals_.Clear();
-  values_.Clear();
+  // Entry by entry: clearing the whole table would walk every bucket.
+  while (CMyPtrListNode* n = arrivals_.Head()) {
+    auto* e = static_cast<CMyHashEntry*>(n->data);
+    std::free(e->value);
+    arrivals_.RemoveNode(n);
+    values_->Core().Delete(e->KeyText());
+  }
   lists_.Clear();
   streams_.Clear();
   cursorNode_ = nullptr;
@@ -180,7 +191,12 @@ bool CParameterStore::SetValue(const char* name, const char* value) {
   if (!name || !*name) return false;
   char* copy = CopyText(value ? value : "", value ? std::strlen(value) : 0);
   if (!copy) return false;
-  CMyHashTable& table = values_.Core();
+  CMyHashTable* found = Table();
+  if (!found) {
+    std::free(copy);
+    return false;
+  }
+  CMyHashTable& table = *found;
   if (CMyHashEntry* e = table.Lookup(name)) {
     // The entry keeps its place in the arrival order; only the value changes.
     std::free(e->value);
@@ -201,8 +217,8 @@ bool CParameterStore::SetValue(const char* name, const char* value) {
 }
 
 const char* CParameterStore::FindValue(const char* name) const {
-  if (!name) return nullptr;
-  CMyHashEntry* e = values_.Core().Lookup(name);
+  if (!name || !values_) return nullptr;
+  CMyHashEntry* e = values_->Core().Lookup(name);
   return e ? static_cast<const char*>(e->value) : nullptr;
 }
 

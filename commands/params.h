@@ -266,7 +266,12 @@ public:
   size_t Cursor() const { return cursor_; }
 
 private:
-  CMyHashTableT<const char*, char*> values_;  // owned malloc'ed copies
+  // Made on the first value: most stores of a command never hold one, and
+  // a table of 1024 buckets costs its memory and a scan when it goes.
+  CMyHashTable* Table();
+
+  uint32_t buckets_;
+  CMyHashTableT<const char*, char*>* values_ = nullptr;  // owned malloc'ed copies
   CMyPtrList arrivals_;                       // CMyHashEntry* in arrival order
   CMyPtrListT<CParameterStore> lists_{true};
   CMyPtrListT<CMyStream> streams_{true};

@@ -33,6 +33,9 @@ bool CLogCommand::WriteRequest(CMyStream& writer) {
       --length;
       if (length && text[length - 1] == '\r') --length;
     }
+    // A longer line would make the receiver refuse the whole request.
+    size_t room = kMaxLogLine - 1 - static_cast<size_t>(n);
+    if (length > room) length = room;
     if (!WriteText(writer, prefix, static_cast<size_t>(n)) ||
         !WriteLineText(writer, text, length) || !writer.PutChar('\n'))
       return false;

@@ -5,7 +5,8 @@
 // text, then the "." line that Send adds. The text is made one line: a
 // trailing line break is the line's end, any other CR or LF becomes a
 // blank, so that no logged text (a subject, a file name) can end the
-// request early or start a command of its own.
+// request early or start a command of its own. A text too long for the
+// receiver's line limit is cut to fit.
 //
 // A receiver clears its buffer and reads lines (each below 32768 bytes) up
 // to a line that is exactly "."; empty lines are skipped. A line of at least

@@ -75,6 +75,26 @@ TEST(LogCommand, LineBreaksInsideATextCannotEndTheRequest) {
             (Entries{{kLogInfo, "Subject: hi . SCAN_EMAIL  FILE:x"}}));
 }
 
+TEST(LogCommand, ALongTextIsCutToWhatTheReceiverTakes) {
+  CLogCommand c;
+  c.Buffer().Log(kLogInfo, "%s", std::string(40000, 'a').c_str());
+  c.Buffer().Log(kLogSys, "%s", std::string(40000, 's').c_str());
+  c.Buffer().Log(kLogWarn, "after");
+  auto reply = StreamOf("100 1536\n.\n");
+  CMyStreamBuf out;
+  ASSERT_EQ(c.Send(*reply, out, nullptr), 100);
+  std::string wire = ContentOf(out);
+  CLogCommand server;
+  auto in = StreamOf(wire.substr(4));
+  CMyStreamBuf reply2;
+  ASSERT_EQ(server.Process(*in, reply2, nullptr), 100) << "every line within the limit";
+  Entries got = EntriesOf(server.Buffer());
+  ASSERT_EQ(got.size(), 3u);
+  EXPECT_EQ(got[0], (std::pair<uint32_t, std::string>{kLogInfo, std::string(0x8000 - 1 - 7, 'a')}));
+  EXPECT_EQ(got[1].second, "[F0000] " + std::string(0x8000 - 1 - 8, 's'));
+  EXPECT_EQ(got[2], (std::pair<uint32_t, std::string>{kLogWarn, "after"}));
+}
+
 TEST(LogCommand, ReceiverReadsLevelsAndTakesOtherLinesAtInfo) {
   struct {
     const char* line;
