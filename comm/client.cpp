@@ -1,6 +1,7 @@
 #include "comm/client.h"
 
 #include <ctime>
+#include <new>
 
 namespace tarvixlib {
 namespace commands {
@@ -49,7 +50,37 @@ CCommandDispatcher::CCommandDispatcher(const CCommandDispatcher& other)
 
 CCommandDispatcher::~CCommandDispatcher() {
   Abort();
+  for (size_t i = 0; i < idleCount_; ++i) delete idle_[i];
   if (ownEvent_) CloseHandle(ownEvent_);
+}
+
+CTarvixSession* CCommandDispatcher::TakeSession() {
+  CTarvixSession* session = nullptr;
+  {
+    CMySynchronizedBlock<CMyThreadSave> hold(idleLock_);
+    if (idleCount_ > 0) session = idle_[--idleCount_];
+  }
+  if (!session) {
+    session = new (std::nothrow)
+        CTarvixSession(/*polite=*/true, manager_.Transport() != CConnectionManager::kNamedPipe);
+  } else {
+    session->ClearVariables();
+    session->SetPolite(true);
+  }
+  return session;
+}
+
+void CCommandDispatcher::GiveBack(CTarvixSession* session) {
+  if (!session) return;
+  if (session->IsOpen()) session->Close(false);  // never happens on the paths above
+  {
+    CMySynchronizedBlock<CMyThreadSave> hold(idleLock_);
+    if (idleCount_ < kIdleSessions) {
+      idle_[idleCount_++] = session;
+      return;
+    }
+  }
+  delete session;
 }
 
 bool CCommandDispatcher::Connect(CTarvixSession& session, const HOST& host,
@@ -60,6 +91,7 @@ bool CCommandDispatcher::Connect(CTarvixSession& session, const HOST& host,
 }
 
 void CCommandDispatcher::Abort() {
+  aborted_ = true;
   if (ownEvent_) SetEvent(ownEvent_);
   HANDLE current = currentCancel_;
   if (Valid(current) && current != ownEvent_) SetEvent(current);
@@ -85,11 +117,12 @@ void CCommandDispatcher::Drop(const char* host, CStoredConnection* kept,
 int CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& host, HANDLE cancel,
                              bool force, CConnectionFailureHandler* handler, CMyLog* log) {
   const char* name = host.name.GetString();
-  ResetEvent(ownEvent_);
+  if (aborted_.exchange(false)) ResetEvent(ownEvent_);  // only an Abort sets it
   currentCancel_ = Valid(cancel) ? cancel : ownEvent_;
 
-  CTarvixSession session(/*polite=*/true,
-                         /*socket=*/manager_.Transport() != CConnectionManager::kNamedPipe);
+  CTarvixSession* pooled = TakeSession();
+  if (!pooled) return kSendFailed;
+  CTarvixSession& session = *pooled;
   uint32_t limit = command.GetTimeout() > defaultTimeLimit_ ? command.GetTimeout()
                                                              : defaultTimeLimit_;
   session.SetConnectTimeLimit(limit);
@@ -119,6 +152,7 @@ int CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& host, HAND
     result = ConnectAndSend(command, host, session, force, failures, log);
   }
   currentCancel_ = ownEvent_;
+  GiveBack(pooled);
 
   if (log) {
     switch (result) {

@@ -17,6 +17,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "comm/connections.h"
@@ -124,6 +125,12 @@ public:
   void SetDefaultTimeLimit(uint32_t ms) { defaultTimeLimit_ = ms; }
 
 private:
+  // Sessions are reused from send to send (their events and buffers are
+  // made once); a few idle ones are kept.
+  static constexpr size_t kIdleSessions = 4;
+  CTarvixSession* TakeSession();
+  void GiveBack(CTarvixSession* session);
+
   int ConnectAndSend(CTarvixPipeCommand& command, const HOST& host, CTarvixSession& session,
                      bool force, CConnectionFailureHandler& handler, CMyLog* log);
   // Closes a kept connection that failed and drops it from the store.
@@ -138,6 +145,10 @@ private:
   uint32_t requiredBits_;
   uint32_t flags_;
   uint32_t defaultTimeLimit_;
+  std::atomic<bool> aborted_{false};  // the own event may be signalled
+  CMyThreadSave idleLock_;
+  CTarvixSession* idle_[kIdleSessions] = {};
+  size_t idleCount_ = 0;
 };
 
 }  // namespace host

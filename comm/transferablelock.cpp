@@ -1,10 +1,12 @@
 #include "comm/transferablelock.h"
 
+#include <thread>
+
 namespace tarvixlib {
 
 using namespace platform;
 
-CMyTransferableLock::CMyTransferableLock() : guardEvent_(CreateEventObject(false, true)) {}
+CMyTransferableLock::CMyTransferableLock() = default;
 
 CMyTransferableLock::CMyTransferableLock(bool owned) : CMyTransferableLock() { Create(owned); }
 
@@ -15,8 +17,9 @@ CMyTransferableLock::CMyTransferableLock(CMyTransferableLock& other) : CMyTransf
   closeEvent_ = other.closeEvent_;
   owner_ = other.owner_;
   count_ = other.count_;
+  waiters_ = other.waiters_;
   other.lockEvent_ = other.closeEvent_ = nullptr;
-  other.owner_ = other.count_ = 0;
+  other.owner_ = other.count_ = other.waiters_ = 0;
   other.Unguard();
   Unguard();
 }
@@ -27,16 +30,16 @@ CMyTransferableLock::~CMyTransferableLock() {
     Release();
   }
   CloseEvents();
-  if (guardEvent_) CloseOsHandle(guardEvent_);
 }
 
 void CMyTransferableLock::Guard() const {
-  if (guardEvent_) WaitForOne(guardEvent_, kInfinite);
+  // The guarded sections are short; only the contended paths make kernel
+  // calls inside them.
+  for (unsigned spins = 0; guard_.test_and_set(std::memory_order_acquire); ++spins)
+    if (spins > 64) std::this_thread::yield();
 }
 
-void CMyTransferableLock::Unguard() const {
-  if (guardEvent_) SetEventObject(guardEvent_);
-}
+void CMyTransferableLock::Unguard() const { guard_.clear(std::memory_order_release); }
 
 void CMyTransferableLock::CloseEvents() {
   if (lockEvent_) CloseOsHandle(lockEvent_);
@@ -47,12 +50,13 @@ void CMyTransferableLock::CloseEvents() {
 bool CMyTransferableLock::Create(bool owned) {
   Guard();
   CloseEvents();
-  lockEvent_ = CreateEventObject(false, !owned);
+  lockEvent_ = CreateEventObject(false, false);
   closeEvent_ = CreateEventObject(true, false);
   bool ok = lockEvent_ && closeEvent_;
   if (!ok) CloseEvents();
   owner_ = ok && owned ? CurrentThreadId() : 0;
   count_ = ok && owned ? 1 : 0;
+  waiters_ = 0;
   Unguard();
   return ok;
 }
@@ -60,32 +64,51 @@ bool CMyTransferableLock::Create(bool owned) {
 bool CMyTransferableLock::IsOwnedByCaller() const { return owner_ != 0 && owner_ == CurrentThreadId(); }
 
 bool CMyTransferableLock::Acquire() {
+  uint32_t me = CurrentThreadId();
   Guard();
-  if (IsOwnedByCaller() && lockEvent_) {
-    ++count_;
+  if (!lockEvent_) {  // closed, or never created
+    Unguard();
+    return false;
+  }
+  if (owner_ == me || owner_ == 0) {
+    if (owner_ == me) {
+      ++count_;
+    } else {
+      owner_ = me;
+      count_ = 1;
+    }
     Unguard();
     return true;
   }
   // Wait on copies of the handles: CloseLock may close the originals while
   // this thread waits.
-  OsHandle handles[2] = {lockEvent_ ? DuplicateOsHandle(lockEvent_) : nullptr,
-                         closeEvent_ ? DuplicateOsHandle(closeEvent_) : nullptr};
+  OsHandle handles[2] = {DuplicateOsHandle(lockEvent_), DuplicateOsHandle(closeEvent_)};
+  ++waiters_;
   Unguard();
   bool got = false;
   if (handles[0] && handles[1]) {
-    int which = WaitForAny(handles, 2, kInfinite);
-    if (which == 0) {
+    for (;;) {
+      // The close event means failure without touching this object again.
+      if (WaitForAny(handles, 2, kInfinite) != 0) break;
       Guard();
-      if (lockEvent_ && !(closeEvent_ && WaitForOne(closeEvent_, 0))) {
-        owner_ = CurrentThreadId();
-        count_ = 1;
-        got = true;
-      } else {
-        // Closed while this thread took the lock: pass it on to nobody.
-        SetEventObject(handles[0]);
+      if (!lockEvent_) {
+        Unguard();
+        break;
       }
-      Unguard();
+      if (owner_ == 0) {
+        owner_ = me;
+        count_ = 1;
+        --waiters_;
+        Unguard();
+        got = true;
+        break;
+      }
+      Unguard();  // another thread took it first: wait on
     }
+  } else {
+    Guard();
+    if (lockEvent_ && waiters_) --waiters_;
+    Unguard();
   }
   for (OsHandle h : handles)
     if (h) CloseOsHandle(h);
@@ -102,7 +125,7 @@ bool CMyTransferableLock::Release() {
     --count_;
   } else {
     owner_ = count_ = 0;
-    SetEventObject(lockEvent_);
+    if (waiters_ > 0) SetEventObject(lockEvent_);
   }
   Unguard();
   return true;
@@ -112,7 +135,7 @@ void CMyTransferableLock::CloseLock() {
   Guard();
   if (closeEvent_) SetEventObject(closeEvent_);
   CloseEvents();
-  owner_ = count_ = 0;
+  owner_ = count_ = waiters_ = 0;
   Unguard();
 }
 

@@ -3,11 +3,15 @@
 // it into the connection store) and so that it can be closed while threads
 // wait on it: every waiter then fails instead of waiting for ever.
 //
-//   lock event   auto-reset, signalled while the lock is free
+//   lock event   auto-reset, set by a release that leaves waiters
 //   close event  manual-reset, signalled once the lock is closed
-//   guard event  auto-reset, signalled while the fields are free
+//   guard        a short spin over the fields
+//
+// Taking a free lock and releasing one nobody waits for make no kernel
+// calls; only waiting does.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "foundation/platform.h"
@@ -48,9 +52,10 @@ private:
 
   platform::OsHandle lockEvent_ = nullptr;
   platform::OsHandle closeEvent_ = nullptr;
-  platform::OsHandle guardEvent_ = nullptr;
   uint32_t owner_ = 0;
   uint32_t count_ = 0;
+  uint32_t waiters_ = 0;
+  mutable std::atomic_flag guard_ = ATOMIC_FLAG_INIT;
 };
 
 }  // namespace tarvixlib

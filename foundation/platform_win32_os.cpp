@@ -158,8 +158,7 @@ bool OverlappedTransfer(bool write, FileHandle file, void* buffer, uint32_t leng
   *transferred = 0;
   *lastError = 0;
   OVERLAPPED ov = {};
-  ov.hEvent = ownEvent;
-  ResetEvent(ownEvent);
+  ov.hEvent = ownEvent;  // ReadFile and WriteFile reset it as they start
   DWORD n = 0;
   BOOL done = write ? WriteFile(file, buffer, length, &n, &ov) : ReadFile(file, buffer, length, &n, &ov);
   if (done) {

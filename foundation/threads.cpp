@@ -1,6 +1,7 @@
 #include "foundation/threads.h"
 
 #include <new>
+#include <thread>
 
 namespace tarvixlib {
 
@@ -8,12 +9,18 @@ namespace tarvixlib {
 
 CMyThreadSave::CMyThreadSave(bool active) : active_(active) {
   if (!active) return;
-  handles_[0] = platform::CreateEventObject(/*manualReset=*/false, /*signalled=*/true);
+  handles_[0] = platform::CreateEventObject(/*manualReset=*/false, /*signalled=*/false);
   handleCount_ = handles_[0] ? 1 : 0;
 }
 
 CMyThreadSave::~CMyThreadSave() {
   if (handles_[0]) platform::CloseOsHandle(handles_[0]);
+}
+
+void CMyThreadSave::Guard() {
+  // The guarded sections are a few instructions long.
+  for (unsigned spins = 0; guard_.test_and_set(std::memory_order_acquire); ++spins)
+    if (spins > 64) std::this_thread::yield();
 }
 
 bool CMyThreadSave::Lock(uint32_t timeoutMs) {
@@ -24,19 +31,51 @@ bool CMyThreadSave::Lock(uint32_t timeoutMs) {
     return true;
   }
   if (handleCount_ == 0) return false;  // the event could not be created
+  Guard();
+  if (owner_.load() == 0) {
+    owner_.exchange(me);
+    Unguard();
+    count_ = 1;
+    return true;
+  }
+  ++waiters_;
+  Unguard();
+
   uint32_t wait = timeoutMs == kUseDefault ? defaultTimeout_ : timeoutMs;
-  if (platform::WaitForAny(handles_, handleCount_, wait) != 0) return false;
-  owner_.exchange(me);
-  count_ = 1;
-  return true;
+  uint64_t start = platform::TickCountMs();
+  for (;;) {
+    uint32_t left = wait;
+    if (wait != platform::kInfinite) {
+      uint64_t spent = platform::TickCountMs() - start;
+      left = spent >= wait ? 0 : static_cast<uint32_t>(wait - spent);
+    }
+    int r = platform::WaitForAny(handles_, handleCount_, left);
+    Guard();
+    if (owner_.load() == 0) {  // free: ours, whether woken or timed out just now
+      owner_.exchange(me);
+      --waiters_;
+      Unguard();
+      count_ = 1;
+      return true;
+    }
+    if (r != 0) {  // timed out or failed while another thread holds it
+      --waiters_;
+      Unguard();
+      return false;
+    }
+    Unguard();  // woken, but another thread took it first: wait on
+  }
 }
 
 bool CMyThreadSave::Unlock() {
   if (!active_) return true;
   if (owner_.load() != platform::CurrentThreadId()) return false;
   if (--count_ == 0) {
+    Guard();
     owner_.exchange(0);
-    platform::SetEventObject(handles_[0]);
+    bool wake = waiters_ > 0;
+    Unguard();
+    if (wake) platform::SetEventObject(handles_[0]);
   }
   return true;
 }

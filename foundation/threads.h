@@ -18,9 +18,11 @@
 
 namespace tarvixlib {
 
-// Recursive lock owned by a thread. Free while its auto-reset event is
-// signalled; Unlock of the last level sets the event and so releases exactly
-// one waiter.
+// Recursive lock owned by a thread. Taking a free lock and releasing one
+// nobody waits for stay in user space (a short spin guards the fields);
+// only a thread that has to wait touches the auto-reset event, which an
+// Unlock sets whenever waiters are left. A woken waiter that finds the lock
+// taken again waits on, within its time-out.
 class CMyThreadSave {
 public:
   static constexpr uint32_t kUseDefault = 0xFFFFFFFFu;  // Lock: the default time-out
@@ -41,12 +43,17 @@ public:
   void SetDefaultTimeout(uint32_t ms) { defaultTimeout_ = ms; }
 
 private:
+  void Guard();
+  void Unguard() { guard_.clear(std::memory_order_release); }
+
   bool active_;
   platform::OsHandle handles_[1] = {nullptr};
   std::atomic<uint32_t> owner_{0};
   uint32_t count_ = 0;  // touched only by the owner
   uint32_t handleCount_ = 0;
   uint32_t defaultTimeout_ = platform::kInfinite;
+  uint32_t waiters_ = 0;  // under guard_
+  std::atomic_flag guard_ = ATOMIC_FLAG_INIT;
 };
 
 // Holds a lock for the lifetime of the object. A null lock is allowed (no

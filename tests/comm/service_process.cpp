@@ -91,6 +91,15 @@ bool CServiceProcess::WaitFor(const std::string& text, DWORD ms) {
   return true;
 }
 
+bool CServiceProcess::WaitForCount(const std::string& text, size_t n, DWORD ms) {
+  DWORD start = GetTickCount();
+  while (Count(text) < n) {
+    if (GetTickCount() - start > ms) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
 size_t CServiceProcess::Count(const std::string& text) {
   std::string all = Output();
   size_t n = 0;

@@ -27,6 +27,8 @@ public:
   std::string Output();
   // Waits until the output holds `text` (at most ms).
   bool WaitFor(const std::string& text, DWORD ms);
+  // Waits until `text` occurs at least n times (at most ms).
+  bool WaitForCount(const std::string& text, size_t n, DWORD ms);
   // How often `text` occurs in the output.
   size_t Count(const std::string& text);
   DWORD ExitCode() const { return exitCode_; }
