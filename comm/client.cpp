@@ -114,6 +114,23 @@ void CCommandDispatcher::Drop(const char* host, CStoredConnection* kept,
   manager_.ReturnConnection(kept);
 }
 
+int CCommandDispatcher::RunOnKept(CTarvixPipeCommand& command, const char* host,
+                                  CStoredConnection* kept, CTarvixSession& session,
+                                  uint32_t limit) {
+  session.AttachEstablished(reinterpret_cast<HANDLE>(kept->Handle()), *kept, currentCancel_,
+                            limit);
+  int result = RunOnSession(command, session);
+  if (result == kSendOk) {
+    session.Detach();  // it stays kept
+    kept->Release();
+    manager_.ReturnConnection(kept);
+  } else {
+    // Failed, or a peer of the wrong type: of no use to the next sender.
+    Drop(host, kept, session);
+  }
+  return result;
+}
+
 int CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& host, HANDLE cancel,
                              bool force, CConnectionFailureHandler* handler, CMyLog* log) {
   const char* name = host.name.GetString();
@@ -134,18 +151,8 @@ int CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& host, HAND
   bool fresh = true;
   if (CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true)) {
     when = time(nullptr);
-    session.AttachEstablished(reinterpret_cast<HANDLE>(kept->Handle()), *kept, currentCancel_,
-                              limit);
-    result = RunOnSession(command, session);
-    if (result == kSendOk) {
-      session.Detach();  // it stays kept
-      kept->Release();
-      manager_.ReturnConnection(kept);
-      fresh = false;
-    } else {
-      Drop(name, kept, session);
-      fresh = result < 0;  // a failed exchange is sent once more, afresh
-    }
+    result = RunOnKept(command, name, kept, session, limit);
+    fresh = result < 0;  // a failed exchange is sent once more, afresh
   }
   if (fresh) {
     when = time(nullptr);
@@ -212,19 +219,7 @@ int CCommandDispatcher::ConnectAndSend(CTarvixPipeCommand& command, const HOST& 
 
   CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true);
   if (!kept) return kSendFailed;  // removed meanwhile
-  session.AttachEstablished(reinterpret_cast<HANDLE>(kept->Handle()), *kept, currentCancel_,
-                            session.ConnectTimeLimit());
-  int result = RunOnSession(command, session);
-  if (result == kSendOk) {
-    session.Detach();
-    kept->Release();
-    manager_.ReturnConnection(kept);
-  } else {
-    // A connection that failed its first exchange, or leads to a peer of
-    // the wrong type, is of no use to the next sender either.
-    Drop(name, kept, session);
-  }
-  return result;
+  return RunOnKept(command, name, kept, session, session.ConnectTimeLimit());
 }
 
 }  // namespace host

@@ -133,6 +133,10 @@ private:
 
   int ConnectAndSend(CTarvixPipeCommand& command, const HOST& host, CTarvixSession& session,
                      bool force, CConnectionFailureHandler& handler, CMyLog* log);
+  // Runs the command on a kept connection whose lock the caller holds; on
+  // success the connection stays kept, otherwise it is dropped.
+  int RunOnKept(CTarvixPipeCommand& command, const char* host, CStoredConnection* kept,
+                CTarvixSession& session, uint32_t limit);
   // Closes a kept connection that failed and drops it from the store.
   void Drop(const char* host, CStoredConnection* kept, CTarvixSession& session);
 

@@ -136,9 +136,9 @@ def first_difference(a, b):
     return min(len(a), len(b))
 
 
-def check(eml, spec):
+def check(eml, expected_file):
     data = eml.read_bytes()
-    want = json.loads(spec.read_text())
+    want = json.loads(expected_file.read_text())
     c = Checker(eml.stem)
     if re.search(rb"(?<!\r)\n|\r(?!\n)", data):
         c.fail("document", "a line does not end with CR LF")
