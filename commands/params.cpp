@@ -340,16 +340,23 @@ bool CCommandParams::ReadData(CMyStream& reader, const char* sizeText, CParamete
     delete stream;
     return false;
   }
-  if (size && !piece_) piece_ = static_cast<uint8_t*>(std::malloc(kDataPiece));
-  bool ok = size == 0 || piece_;
+  bool ok = true;
   uint64_t chunk = size / 100 > kMinDataChunk ? size / 100 : kMinDataChunk;
   uint64_t received = 0;
   while (ok && received < size) {
     uint64_t end = size - received > chunk ? received + chunk : size;
     while (ok && received < end) {
       size_t want = end - received > kDataPiece ? kDataPiece : static_cast<size_t>(end - received);
-      size_t got = reader.ReadBuffered(piece_, want);
-      ok = got > 0 && stream->WriteBuffered(piece_, got) == got;
+      // Straight from the reader's buffer where it has one; else through
+      // our own bounded piece.
+      const uint8_t* bytes = nullptr;
+      size_t got = 0;
+      if (!reader.ReadSpan(&bytes, want, &got)) {
+        if (!piece_) piece_ = static_cast<uint8_t*>(std::malloc(kDataPiece));
+        got = piece_ ? reader.ReadBuffered(piece_, want) : 0;
+        bytes = piece_;
+      }
+      ok = got > 0 && stream->WriteBuffered(bytes, got) == got;
       received += got;
     }
     if (ok) Fire(CBinaryDownloadProgressEvent{Percent(received, size)});

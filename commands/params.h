@@ -335,7 +335,7 @@ private:
   CMyPtrList params_;  // CParam*
   CParameterStore store_;
   CMyLineBuffer line_;
-  uint8_t* piece_ = nullptr;  // kDataPiece bytes, allocated on the first DATA block
+  uint8_t* piece_ = nullptr;  // kDataPiece bytes, for readers that cannot lend their buffer
 };
 
 }  // namespace commands

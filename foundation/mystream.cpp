@@ -11,6 +11,7 @@ namespace tarvixlib {
 namespace {
 
 constexpr size_t kCopyPiece = 32768;
+constexpr size_t kCopySpan = 1u << 20;  // bytes handed on per ReadSpan
 
 CMyStreamBuffer* NewBuffer(size_t capacity) {
   auto* b = static_cast<CMyStreamBuffer*>(std::malloc(sizeof(CMyStreamBuffer) + capacity));
@@ -104,6 +105,28 @@ bool CMyStream::ReadExact(void* buffer, size_t length) {
   }
   return true;
 }
+
+bool CMyStream::ReadSpan(const uint8_t** data, size_t max, size_t* length) {
+  *data = nullptr;
+  *length = 0;
+  CMyStreamBuffer* b = readBuf_;
+  PrepareRead();
+  if (b && b->dirty) return false;
+  if (!b || b->pos == b->valid) {
+    if (ReadDirect(data, max, length)) return true;
+    if (!b) return false;
+    b->valid = Read(b->Data(), b->capacity);
+    b->pos = 0;
+  }
+  size_t n = b->valid - b->pos;
+  if (n > max) n = max;
+  *data = b->Data() + b->pos;
+  *length = n;
+  b->pos += n;
+  return true;
+}
+
+bool CMyStream::ReadDirect(const uint8_t**, size_t, size_t*) { return false; }
 
 int CMyStream::ReadByteSlow() {
   uint8_t c;
@@ -390,24 +413,25 @@ bool CMyStream::FindString(const char* text) {
 // ---- copying, checksums, ranges ----
 
 uint64_t CMyStream::CopyStream(CMyStream& source, CMyStream& destination, uint64_t length) {
-  auto* piece = static_cast<uint8_t*>(std::malloc(kCopyPiece));
-  if (!piece) return 0;
+  uint8_t* piece = nullptr;  // only for sources that cannot hand out their memory
   CSeqWriteStream out(destination);
   uint64_t written = 0;
-  // The first piece takes no more than the source has buffered, so the copy
-  // starts without a read of its own.
-  size_t first = source.UnreadBytes();
-  while (written < length) {
+  bool ok = true;
+  while (ok && written < length) {
     uint64_t left = length - written;
-    size_t want = first ? first : kCopyPiece;
-    first = 0;
-    if (want > kCopyPiece) want = kCopyPiece;
-    if (want > left) want = static_cast<size_t>(left);
-    size_t got = source.ReadBuffered(piece, want);
+    size_t want = left < kCopySpan ? static_cast<size_t>(left) : kCopySpan;
+    const uint8_t* data = nullptr;
+    size_t got = 0;
+    if (!source.ReadSpan(&data, want, &got)) {
+      if (want > kCopyPiece) want = kCopyPiece;
+      if (!piece && !(piece = static_cast<uint8_t*>(std::malloc(kCopyPiece)))) break;
+      got = source.ReadBuffered(piece, want);
+      data = piece;
+    }
     if (got == 0) break;
-    size_t put = out.Write(piece, got);
+    size_t put = out.Write(data, got);
     written += put;
-    if (put < got) break;
+    ok = put == got;
   }
   std::free(piece);
   return written;

@@ -89,6 +89,13 @@ public:
   size_t ReadBuffered(void* buffer, size_t length);
   // All of it or false.
   bool ReadExact(void* buffer, size_t length);
+  // Reading without a copy: points *data at the next bytes where the stream
+  // already holds them (its read buffer, refilled when empty, or a memory
+  // stream's own storage), at most `max` of them, and moves past them.
+  // *length 0 at the end. False, with nothing consumed, when the stream has
+  // no such memory: read into a buffer of your own then. The bytes stay
+  // valid until the stream is next used.
+  bool ReadSpan(const uint8_t** data, size_t max, size_t* length);
   // The next byte, or -1 at the end.
   int ReadByte() {
     CMyStreamBuffer* b = readBuf_;
@@ -142,10 +149,14 @@ public:
   // 65536-byte read buffer if it has none.
   int ReadLineAlloc(CMyLineBuffer& line, size_t limit, size_t growth);
   // Copies up to length bytes (kAll: to the end) from source's position to
-  // destination's, in pieces of at most 32768 bytes. Returns bytes written.
+  // destination's, straight from the source's memory where it has some
+  // (ReadSpan), else in pieces of at most 32768 bytes. Returns bytes written.
   static uint64_t CopyStream(CMyStream& source, CMyStream& destination, uint64_t length);
 
 protected:
+  // ReadSpan's unbuffered side: a stream that keeps its content in memory
+  // hands out a pointer to it.
+  virtual bool ReadDirect(const uint8_t** data, size_t max, size_t* length);
   // The next byte without consuming it (-1 at the end); needs a read buffer.
   int PeekByte();
   // Bytes in the read buffer not yet consumed.
@@ -184,6 +195,9 @@ public:
   uint64_t Position() const { return pos_; }
   size_t ChunkSize() const { return chunkSize_; }
 
+protected:
+  bool ReadDirect(const uint8_t** data, size_t max, size_t* length) override;
+
 private:
   bool EnsureChunks(size_t count);
 
@@ -210,6 +224,9 @@ public:
   bool GetRange(uint64_t offset, const void** data, size_t length, bool* owned) override;
 
   size_t Size() const { return size_; }
+
+protected:
+  bool ReadDirect(const uint8_t** data, size_t max, size_t* length) override;
 
 private:
   uint8_t* block_;
@@ -307,6 +324,9 @@ public:
   bool HasOverflowed() const { return overflow_; }
   // The temporary file's name once the data lives in a file, else "".
   const WChar* FileName() const;
+
+protected:
+  bool ReadDirect(const uint8_t** data, size_t max, size_t* length) override;
 
 private:
   void Init(uint64_t threshold, uint64_t maxTotal);

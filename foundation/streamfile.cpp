@@ -251,6 +251,12 @@ size_t CMyStreamMixed::Read(void* buffer, size_t length) {
   return n;
 }
 
+bool CMyStreamMixed::ReadDirect(const uint8_t** data, size_t max, size_t* length) {
+  // Only the memory side has bytes to point at; a file is read into the
+  // buffer as usual.
+  return inner_ && inMemory_ && inner_->ReadSpan(data, max, length);
+}
+
 bool CMyStreamMixed::Seek(int64_t offset, int64_t* newPosition, int origin) {
   int64_t position = 0;
   if (!inner_ || !inner_->Seek(offset, &position, origin)) return false;

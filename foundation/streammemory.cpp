@@ -93,6 +93,20 @@ size_t CMyStreamBuf::Write(const void* data, size_t length) {
   return done;
 }
 
+bool CMyStreamBuf::ReadDirect(const uint8_t** data, size_t max, size_t* length) {
+  *length = 0;
+  if (pos_ < size_) {
+    size_t offset = static_cast<size_t>(pos_ % chunkSize_);
+    size_t n = chunkSize_ - offset;
+    if (n > size_ - pos_) n = static_cast<size_t>(size_ - pos_);
+    if (n > max) n = max;
+    *data = chunks_[pos_ / chunkSize_] + offset;
+    *length = n;
+    pos_ += n;
+  }
+  return true;
+}
+
 bool CMyStreamBuf::Truncate() {
   size_ = pos_;
   // Chunks wholly beyond the new end are given back.
@@ -147,6 +161,17 @@ size_t CMyStreamStaticBuffer::Write(const void* data, size_t length) {
   pos_ += length;
   if (pos_ > size_) size_ = pos_;
   return length;
+}
+
+bool CMyStreamStaticBuffer::ReadDirect(const uint8_t** data, size_t max, size_t* length) {
+  *length = 0;
+  if (!block_) return false;
+  size_t n = pos_ < size_ ? size_ - pos_ : 0;
+  if (n > max) n = max;
+  *data = block_ + pos_;
+  *length = n;
+  pos_ += n;
+  return true;
 }
 
 bool CMyStreamStaticBuffer::Truncate() {

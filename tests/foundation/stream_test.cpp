@@ -244,6 +244,58 @@ TEST_P(EveryStream, LinesSearchesCopiesAndFormatting) {
   EXPECT_EQ(ReadAll(*stream_), "[002A] done");
 }
 
+// Lent bytes, where a stream has them, are the content in order; a stream
+// that cannot lend consumes nothing, so reading on gives the same bytes.
+TEST_P(EveryStream, ReadSpanLendsTheNextBytesOrConsumesNothing) {
+  const std::string data = Pattern(70000);
+  Fill(data);
+  EXPECT_EQ(stream_->ReadByte(), data[0]);
+  std::string got(1, data[0]);
+  const size_t maxima[] = {1, 5, 999, 40000, 1u << 20};
+  for (size_t i = 0; got.size() < data.size(); ++i) {
+    const uint8_t* p = nullptr;
+    size_t n = 0;
+    size_t max = maxima[i % 5];
+    if (stream_->ReadSpan(&p, max, &n)) {
+      ASSERT_GT(n, 0u) << "not at the end yet, after " << got.size();
+      ASSERT_LE(n, max);
+      got.append(reinterpret_cast<const char*>(p), n);
+    } else {
+      char piece[1000];
+      size_t m = stream_->ReadBuffered(piece, sizeof piece);
+      ASSERT_GT(m, 0u);
+      got.append(piece, m);
+    }
+  }
+  EXPECT_EQ(got, data);
+  const uint8_t* p = nullptr;
+  size_t n = 7;
+  if (stream_->ReadSpan(&p, 10, &n)) {
+    EXPECT_EQ(n, 0u) << "at the end";
+  }
+  // Written after the lent bytes, read back after a rewind: the stream did
+  // not lose its place.
+  WriteText(*stream_, "END");
+  ASSERT_TRUE(stream_->Sync());
+  ASSERT_EQ(stream_->SeekBuffered(-3, 2), 70000);
+  EXPECT_EQ(ReadAll(*stream_), "END");
+}
+
+TEST_P(EveryStream, CopyStreamTakesALimitedRangeFromThePosition) {
+  const std::string data = Pattern(300000);
+  Fill(data);
+  ASSERT_EQ(stream_->SeekBuffered(12345, 0), 12345);
+  CMyStreamBuf copy(1000);
+  EXPECT_EQ(CMyStream::CopyStream(*stream_, copy, 200000), 200000u);
+  copy.Seek(0, nullptr, 0);
+  EXPECT_EQ(ReadAll(copy), data.substr(12345, 200000));
+  EXPECT_EQ(ReadAll(*stream_), data.substr(212345)) << "the source stops after the range";
+  // A destination that refuses: the copy reports what it took.
+  ASSERT_EQ(stream_->SeekBuffered(0, 0), 0);
+  CMyStreamBuf small(4096, 50000);
+  EXPECT_EQ(CMyStream::CopyStream(*stream_, small, CMyStream::kAll), 50000u);
+}
+
 TEST_P(EveryStream, SetBufferingCarriesUnreadAndPendingData) {
   Fill("abcdefghij");
   EXPECT_EQ(stream_->ReadByte(), 'a');
