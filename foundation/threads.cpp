@@ -7,14 +7,21 @@ namespace tarvixlib {
 
 // ---- CMyThreadSave ----
 
-CMyThreadSave::CMyThreadSave(bool active) : active_(active) {
-  if (!active) return;
-  handles_[0] = platform::CreateEventObject(/*manualReset=*/false, /*signalled=*/false);
-  handleCount_ = handles_[0] ? 1 : 0;
-}
+CMyThreadSave::CMyThreadSave(bool active) : active_(active) {}
 
 CMyThreadSave::~CMyThreadSave() {
-  if (handles_[0]) platform::CloseOsHandle(handles_[0]);
+  if (platform::OsHandle event = event_.load()) platform::CloseOsHandle(event);
+}
+
+platform::OsHandle CMyThreadSave::WakeEvent() {
+  platform::OsHandle event = event_.load(std::memory_order_acquire);
+  if (event) return event;
+  platform::OsHandle made = platform::CreateEventObject(/*manualReset=*/false, /*signalled=*/false);
+  if (!made) return nullptr;
+  // A waiter and the unlocking thread may both get here: one event wins.
+  if (event_.compare_exchange_strong(event, made, std::memory_order_acq_rel)) return made;
+  platform::CloseOsHandle(made);
+  return event;
 }
 
 void CMyThreadSave::Guard() {
@@ -30,7 +37,6 @@ bool CMyThreadSave::Lock(uint32_t timeoutMs) {
     ++count_;
     return true;
   }
-  if (handleCount_ == 0) return false;  // the event could not be created
   Guard();
   if (owner_.load() == 0) {
     owner_.exchange(me);
@@ -40,6 +46,13 @@ bool CMyThreadSave::Lock(uint32_t timeoutMs) {
   }
   ++waiters_;
   Unguard();
+  platform::OsHandle event = WakeEvent();
+  if (!event) {
+    Guard();
+    --waiters_;
+    Unguard();
+    return false;
+  }
 
   uint32_t wait = timeoutMs == kUseDefault ? defaultTimeout_ : timeoutMs;
   uint64_t start = platform::TickCountMs();
@@ -49,7 +62,7 @@ bool CMyThreadSave::Lock(uint32_t timeoutMs) {
       uint64_t spent = platform::TickCountMs() - start;
       left = spent >= wait ? 0 : static_cast<uint32_t>(wait - spent);
     }
-    int r = platform::WaitForAny(handles_, handleCount_, left);
+    int r = platform::WaitForAny(&event, 1, left);
     Guard();
     if (owner_.load() == 0) {  // free: ours, whether woken or timed out just now
       owner_.exchange(me);
@@ -75,7 +88,10 @@ bool CMyThreadSave::Unlock() {
     owner_.exchange(0);
     bool wake = waiters_ > 0;
     Unguard();
-    if (wake) platform::SetEventObject(handles_[0]);
+    if (wake) {
+      platform::OsHandle event = WakeEvent();
+      if (event) platform::SetEventObject(event);
+    }
   }
   return true;
 }

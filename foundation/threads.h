@@ -45,12 +45,15 @@ public:
 private:
   void Guard();
   void Unguard() { guard_.clear(std::memory_order_release); }
+  // The event a waiter sleeps on, created when a thread first has to wait:
+  // most locks are never contended and never need one. Null when it cannot
+  // be created.
+  platform::OsHandle WakeEvent();
 
   bool active_;
-  platform::OsHandle handles_[1] = {nullptr};
+  std::atomic<platform::OsHandle> event_{nullptr};
   std::atomic<uint32_t> owner_{0};
   uint32_t count_ = 0;  // touched only by the owner
-  uint32_t handleCount_ = 0;
   uint32_t defaultTimeout_ = platform::kInfinite;
   uint32_t waiters_ = 0;  // under guard_
   std::atomic_flag guard_ = ATOMIC_FLAG_INIT;

@@ -78,6 +78,31 @@ TEST(ThreadSave, ExcludesOtherThreads) {
   EXPECT_EQ(counter, 20000);
 }
 
+// A lock makes the event its waiters sleep on when it is first contended;
+// threads that all arrive at once on a fresh lock must agree on one.
+TEST(ThreadSave, FreshLocksContendedAtOnceStillExclude) {
+  for (int round = 0; round < 40; ++round) {
+    CMyThreadSave lock;
+    long counter = 0;  // deliberately not atomic
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+      threads.emplace_back([&] {
+        ++ready;
+        while (ready.load() < 4) {
+        }
+        for (int i = 0; i < 100; ++i) {
+          CMySynchronizedBlock<CMyThreadSave> hold(lock);
+          long seen = counter;
+          std::this_thread::yield();  // invites the others to contend
+          counter = seen + 1;
+        }
+      });
+    for (auto& t : threads) t.join();
+    ASSERT_EQ(counter, 400) << "round " << round;
+  }
+}
+
 TEST(SynchronizedBlock, HoldsTheLockForItsScope) {
   CMyThreadSave lock;
   {
