@@ -117,8 +117,10 @@ void CCommandDispatcher::Drop(const char* host, CStoredConnection* kept,
 int CCommandDispatcher::RunOnKept(CTarvixPipeCommand& command, const char* host,
                                   CStoredConnection* kept, CTarvixSession& session,
                                   uint32_t limit) {
+  // The own event is set only by Abort, which raises aborted_ first.
+  const std::atomic<bool>* flag = currentCancel_ == ownEvent_ ? &aborted_ : nullptr;
   session.AttachEstablished(reinterpret_cast<HANDLE>(kept->Handle()), *kept, currentCancel_,
-                            limit);
+                            limit, flag);
   int result = RunOnSession(command, session);
   if (result == kSendOk) {
     session.Detach();  // it stays kept

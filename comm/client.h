@@ -149,7 +149,9 @@ private:
   uint32_t requiredBits_;
   uint32_t flags_;
   uint32_t defaultTimeLimit_;
-  std::atomic<bool> aborted_{false};  // the own event may be signalled
+  // Raised by Abort before it signals the own event; cleared with the event.
+  // While it is false the own event is not set (the streams rely on that).
+  std::atomic<bool> aborted_{false};
   CMyThreadSave idleLock_;
   CTarvixSession* idle_[kIdleSessions] = {};
   size_t idleCount_ = 0;

@@ -46,8 +46,9 @@ int CTarvixSession::ServerHandshake(uint32_t ownAppType) {
 }
 
 void CTarvixSession::AttachEstablished(HANDLE handle, const CTarvixConnectionContext& peer,
-                                       HANDLE event, uint32_t timeLimitMs) {
-  Attach(handle, event, timeLimitMs);
+                                       HANDLE event, uint32_t timeLimitMs,
+                                       const std::atomic<bool>* cancelFlag) {
+  Attach(handle, event, timeLimitMs, cancelFlag);
   static_cast<CTarvixConnectionContext&>(*this) = peer;
   established_ = IsOpen();
 }

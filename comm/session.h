@@ -36,7 +36,7 @@ public:
   // Takes a handle that is already past its handshake (a kept connection),
   // with the peer identity it had.
   void AttachEstablished(HANDLE handle, const CTarvixConnectionContext& peer, HANDLE event,
-                         uint32_t timeLimitMs);
+                         uint32_t timeLimitMs, const std::atomic<bool>* cancelFlag = nullptr);
   // Hands the handle out (it stays open, kept elsewhere).
   HANDLE Detach() {
     established_ = false;

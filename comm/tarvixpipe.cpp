@@ -24,7 +24,8 @@ TarvixPipe::~TarvixPipe() {
   if (ownEvent_) CloseHandle(ownEvent_);
 }
 
-void TarvixPipe::Attach(HANDLE handle, HANDLE event, uint32_t timeLimitMs) {
+void TarvixPipe::Attach(HANDLE handle, HANDLE event, uint32_t timeLimitMs,
+                        const std::atomic<bool>* cancelFlag) {
   if (handle != handle_ && Valid(handle)) {
     if (IsOpen()) Close();
     handle_ = handle;
@@ -32,13 +33,14 @@ void TarvixPipe::Attach(HANDLE handle, HANDLE event, uint32_t timeLimitMs) {
   if (!Valid(event)) {
     ResetEvent(ownEvent_);
     currentEvent_ = ownEvent_;
+    cancelFlag = nullptr;
   } else {
     currentEvent_ = event;
   }
   if (timeLimitMs) ioTimeLimit_ = timeLimitMs;
   for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
     s->SetHandle(handle_);
-    s->SetCancelEvent(currentEvent_);
+    s->SetCancelEvent(currentEvent_, cancelFlag);
     s->SetTimeout(ioTimeLimit_);
     s->DiscardBuffers();
   }

@@ -36,8 +36,11 @@ public:
   // Takes `handle` (closing a different current one), uses `event` as the
   // current event (none: the own event, reset), replaces the I/O time limit
   // when `timeLimitMs` is not 0, and points both streams at them with their
-  // buffers cleared.
-  void Attach(HANDLE handle, HANDLE event, uint32_t timeLimitMs);
+  // buffers cleared. cancelFlag, when given, is set before `event` is ever
+  // signalled (see CMyStreamOLWin): transfers that complete at once then
+  // need no kernel call to rule out a cancel.
+  void Attach(HANDLE handle, HANDLE event, uint32_t timeLimitMs,
+              const std::atomic<bool>* cancelFlag = nullptr);
   // Hands the handle out; nothing is closed.
   HANDLE Detach();
   // Takes the other pipe's handle and event; the other pipe keeps nothing.

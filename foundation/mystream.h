@@ -360,13 +360,19 @@ public:
   bool IsOpen() const override { return platform::IsValidFile(handle_); }
 
   void SetHandle(platform::FileHandle handle) { handle_ = handle; }
-  void SetCancelEvent(platform::OsHandle cancelEvent) { cancelEvent_ = cancelEvent; }
+  // cancelFlag: see platform::OverlappedTransfer (null: always ask the event).
+  void SetCancelEvent(platform::OsHandle cancelEvent,
+                      const std::atomic<bool>* cancelFlag = nullptr) {
+    cancelEvent_ = cancelEvent;
+    cancelFlag_ = cancelFlag;
+  }
   void SetTimeout(uint32_t ms) { timeoutMs_ = ms; }
   uint32_t LastError() const { return lastError_; }
 
 private:
   platform::FileHandle handle_;
   platform::OsHandle cancelEvent_;
+  const std::atomic<bool>* cancelFlag_ = nullptr;
   uint32_t timeoutMs_;
   platform::OsHandle ownEvent_;
   uint32_t lastError_ = 0;

@@ -3,6 +3,7 @@
 // platform_win32.cpp and platform_posix.cpp are the two sides.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -99,10 +100,14 @@ bool GetTempDirectory(WChar* buffer, size_t capacity);
 // overlapped I/O, started with ownEvent (manual-reset). A pending transfer
 // waits for ownEvent, and for cancelEvent when not null, up to timeoutMs; a
 // time-out or cancel cancels the I/O. Also fails when it completed at once
-// but cancelEvent is set. Windows only; elsewhere it always fails.
+// but cancelEvent is set. cancelFlag, when given, is set by whoever signals
+// cancelEvent before signalling it: while it reads false the event cannot be
+// set, and a transfer that completed at once needs no kernel call to rule
+// out a cancel. Windows only; elsewhere it always fails.
 bool OverlappedTransfer(bool write, FileHandle file, void* buffer, uint32_t length,
                         OsHandle ownEvent, OsHandle cancelEvent, uint32_t timeoutMs,
-                        uint32_t* transferred, uint32_t* lastError);
+                        uint32_t* transferred, uint32_t* lastError,
+                        const std::atomic<bool>* cancelFlag = nullptr);
 
 }  // namespace platform
 }  // namespace tarvixlib

@@ -291,7 +291,7 @@ bool GetTempDirectory(WChar* buffer, size_t capacity) {
 }
 
 bool OverlappedTransfer(bool, FileHandle, void*, uint32_t, OsHandle, OsHandle, uint32_t,
-                        uint32_t* transferred, uint32_t* lastError) {
+                        uint32_t* transferred, uint32_t* lastError, const std::atomic<bool>*) {
   if (transferred) *transferred = 0;
   if (lastError) *lastError = 50;  // ERROR_NOT_SUPPORTED
   return false;

@@ -154,7 +154,8 @@ bool GetTempDirectory(WChar* buffer, size_t capacity) {
 
 bool OverlappedTransfer(bool write, FileHandle file, void* buffer, uint32_t length,
                         OsHandle ownEvent, OsHandle cancelEvent, uint32_t timeoutMs,
-                        uint32_t* transferred, uint32_t* lastError) {
+                        uint32_t* transferred, uint32_t* lastError,
+                        const std::atomic<bool>* cancelFlag) {
   *transferred = 0;
   *lastError = 0;
   OVERLAPPED ov = {};
@@ -163,7 +164,8 @@ bool OverlappedTransfer(bool write, FileHandle file, void* buffer, uint32_t leng
   BOOL done = write ? WriteFile(file, buffer, length, &n, &ov) : ReadFile(file, buffer, length, &n, &ov);
   if (done) {
     // Completed at once; a cancel that is already signalled still wins.
-    if (cancelEvent && WaitForSingleObject(cancelEvent, 0) == WAIT_OBJECT_0) {
+    bool maybeCancelled = cancelEvent && (!cancelFlag || cancelFlag->load());
+    if (maybeCancelled && WaitForSingleObject(cancelEvent, 0) == WAIT_OBJECT_0) {
       *lastError = ERROR_OPERATION_ABORTED;
       return false;
     }

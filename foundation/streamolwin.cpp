@@ -22,7 +22,7 @@ size_t CMyStreamOLWin::Read(void* buffer, size_t length) {
   uint32_t got = 0;
   uint32_t piece = static_cast<uint32_t>(length < kMaxTransfer ? length : kMaxTransfer);
   if (!platform::OverlappedTransfer(false, handle_, buffer, piece, ownEvent_, cancelEvent_,
-                                    timeoutMs_, &got, &lastError_))
+                                    timeoutMs_, &got, &lastError_, cancelFlag_))
     return 0;
   return got;
 }
@@ -36,7 +36,8 @@ size_t CMyStreamOLWin::Write(const void* data, size_t length) {
     uint32_t put = 0;
     if (!platform::OverlappedTransfer(true, handle_, p + done,
                                       static_cast<uint32_t>(left < kMaxTransfer ? left : kMaxTransfer),
-                                      ownEvent_, cancelEvent_, timeoutMs_, &put, &lastError_) ||
+                                      ownEvent_, cancelEvent_, timeoutMs_, &put, &lastError_,
+                                      cancelFlag_) ||
         put == 0)
       break;
     done += put;

@@ -8,7 +8,7 @@
 //   steadiness   10,000 commands on one connection: handle count and
 //                private bytes before and after
 //
-// Usage: comm_pipe_bench [round trips] [MiB]
+// Usage: comm_pipe_bench [round trips] [MiB]   (MiB 0: the round trip only)
 #include <winsock2.h>
 #include <windows.h>
 #include <psapi.h>
@@ -304,7 +304,7 @@ int main(int argc, char** argv) {
     raw.push_back(RawPingPong(rounds));
     ours.push_back(ProductPingPong(rounds));
   }
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 3 && bytes; ++i) {
     rawBulk.push_back(RawBulk(bytes));
     ourBulk.push_back(ProductBulk(bytes));
   }
@@ -312,9 +312,11 @@ int main(int argc, char** argv) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
   };
-  double r = median(raw), o = median(ours), rb = median(rawBulk), ob = median(ourBulk);
+  double r = median(raw), o = median(ours);
   std::printf("round trip: raw %.1f us, command %.1f us per exchange: %.2fx (goal <= 1.3x)\n",
               r / rounds * 1e6, o / rounds * 1e6, o / r);
+  if (!bytes) return 0;
+  double rb = median(rawBulk), ob = median(ourBulk);
   std::printf("throughput: raw %.0f MiB/s, SCAN_EMAIL %.0f MiB/s: %.2fx (goal >= 0.8x)\n",
               mib / rb, mib / ob, rb / ob);
   Steadiness(10000);

@@ -210,6 +210,23 @@ TEST_F(ClientTest, AbortEndsAHungSendEarly) {
   EXPECT_LT(spent, 30000u);
 }
 
+// An Abort is for the send in progress: the next send, on the kept
+// connection, goes through.
+TEST_F(ClientTest, AnAbortBetweenSendsDoesNotCancelTheNextOne) {
+  ASSERT_TRUE(service.Start(pipe, ""));
+  Client client(pipe);
+  CNopCommand first;
+  ASSERT_EQ(client.comm.SendLocal(first, false, nullptr), host::kSendOk);
+  client.comm.Dispatcher().Abort();
+  for (int i = 0; i < 3; ++i) {
+    CNopCommand next;
+    EXPECT_EQ(client.comm.SendLocal(next, false, nullptr), host::kSendOk) << i;
+    EXPECT_EQ(next.GetReturnCode(), kReturnSuccess);
+  }
+  EXPECT_TRUE(service.WaitForCount("NOP -> 100", 4, 5000)) << service.Output();
+  EXPECT_EQ(service.Count("connected: type 0x2002"), 1u) << "one connection throughout";
+}
+
 TEST_F(ClientTest, FaultsEndInCode2WithoutHanging) {
   struct {
     const char* scenario;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -126,6 +127,50 @@ TEST_F(PipePair, CancelEventEndsAPendingReadAndRefusesACompletedOne) {
   Sleep(50);
   EXPECT_EQ(client.Read(buf, sizeof buf), 0u);
   EXPECT_EQ(client.Write("y", 1), 0u) << "writes are refused too";
+  ResetEvent(cancel_.h);
+}
+
+// A cancel flag stands in for asking the kernel whether the cancel event is
+// set, for transfers that complete at once: whoever cancels raises it first.
+TEST_F(PipePair, ACancelFlagDecidesWhetherACompletedTransferAsksTheEvent) {
+  std::atomic<bool> flag{false};
+  CMyStreamOLWin client(client_.h, cancel_.h, 20000);
+  client.SetCancelEvent(cancel_.h, &flag);
+  CMyStreamOLWin server(server_.h, nullptr, 2000);
+  char buf[8];
+  struct {
+    bool raised, eventSet;
+    bool passes;
+  } cases[] = {
+      {false, false, true},
+      {true, false, true},   // raised, but the event is not set (yet): no cancel
+      {true, true, false},   // a real cancel
+      {false, true, true},   // lowered: the event is not consulted at all
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.raised) + std::to_string(c.eventSet));
+    flag = c.raised;
+    if (c.eventSet) SetEvent(cancel_.h); else ResetEvent(cancel_.h);
+    ASSERT_EQ(server.Write("x", 1), 1u);
+    Sleep(20);  // the byte waits in the pipe: the read completes at once
+    size_t got = client.Read(buf, sizeof buf);
+    EXPECT_EQ(got, c.passes ? 1u : 0u);
+    if (!c.passes) {
+      EXPECT_EQ(client.LastError(), static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
+      ResetEvent(cancel_.h);  // a cancelled connection is given up; this one goes on
+    }
+  }
+  // A pending read is woken by the event itself, flag or not.
+  flag = false;
+  ResetEvent(cancel_.h);
+  std::thread canceller([&] {
+    Sleep(100);
+    flag = true;
+    SetEvent(cancel_.h);
+  });
+  EXPECT_EQ(client.Read(buf, sizeof buf), 0u);
+  canceller.join();
+  EXPECT_EQ(client.LastError(), static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
   ResetEvent(cancel_.h);
 }
 
