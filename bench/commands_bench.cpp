@@ -1,24 +1,25 @@
 // The pipe command wire format against plain baselines, measured in the
 // same run:
-//   DataBlock/reused_wire:0  a command carrying a 64 MiB DATA block: the client
-//                          writes its request into a new memory stream, the
-//                          server reads it back into its binary parameter (the
-//                          received block spills to a temporary file past
-//                          512 KiB, as it does on the pipe, and ReadFrom copies
-//                          it into the parameter's own buffer);
-//   DataBlock/reused_wire:1  the same, with the client writing over one memory
-//                          stream kept across iterations, as a pipe's buffer
-//                          is: only the receiver's memory is new each time;
-//   Memcpy64MiB            memcpy of the same bytes into new, untouched memory;
-//   PlainPath/reused_wire  the passes a received block makes by design, done
-//                          with plain calls and no protocol: memcpy into the
-//                          wire (new or kept, as above), write(2) from it into
-//                          a temporary file in 64 KiB pieces, read(2) back into
-//                          new memory. DataBlock against PlainPath shows what
-//                          the protocol adds to the path itself.
-//   SmallReply             a status line and ten name:value lines read into a
-//                          command with ten response parameters (items = replies).
-// Compare DataBlock's bytes per second with Memcpy64MiB's.
+//   DataBlock/reused_wire:0
+//       A command carrying a 64 MiB DATA block: the client writes its request
+//       into a new memory stream, the server reads it back into its binary
+//       parameter (the received block spills to a temporary file past
+//       512 KiB, as it does on the pipe, and ReadFrom copies it into the
+//       parameter's own buffer).
+//   DataBlock/reused_wire:1
+//       The same, with the client writing over one memory stream kept across
+//       iterations, as a pipe's buffer is: only the receiver's memory is new.
+//   PlainPath/reused_wire:0 and :1
+//       The passes a received block makes by design, with plain calls and no
+//       protocol: memcpy into the wire (new or kept, as above), write(2) from
+//       it into a temporary file in 64 KiB pieces, read(2) back into new
+//       memory. DataBlock against PlainPath is what the protocol adds.
+//   Memcpy64MiB
+//       memcpy of the same bytes into new, untouched memory.
+//   SmallReply
+//       A status line and ten name:value lines read into a command with ten
+//       response parameters (items = replies).
+// Compare bytes per second: DataBlock with PlainPath and with Memcpy64MiB.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
