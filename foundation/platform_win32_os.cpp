@@ -35,8 +35,12 @@ OsHandle DuplicateOsHandle(OsHandle handle) {
   return copy;
 }
 
+// Closing keeps the thread's last error: owners close on failure paths.
 void CloseOsHandle(OsHandle handle) {
-  if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  if (!handle || handle == INVALID_HANDLE_VALUE) return;
+  DWORD error = GetLastError();
+  CloseHandle(handle);
+  SetLastError(error);
 }
 
 uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
@@ -136,7 +140,13 @@ bool SeekFile(FileHandle file, int64_t offset, int origin, int64_t* newPosition)
 }
 
 bool SetEndOfFileHere(FileHandle file) { return SetEndOfFile(file) != FALSE; }
-bool CloseFile(FileHandle file) { return IsValidFile(file) && CloseHandle(file) != FALSE; }
+bool CloseFile(FileHandle file) {
+  if (!IsValidFile(file)) return false;
+  DWORD error = GetLastError();
+  bool closed = CloseHandle(file) != FALSE;
+  if (closed) SetLastError(error);
+  return closed;
+}
 bool DeleteFileAt(const WChar* path) { return path && DeleteFileW(path) != FALSE; }
 
 bool CreateOneDirectory(const WChar* path) {
