@@ -48,21 +48,27 @@ inline size_t DecodeStep(const unsigned char* p, WChar& unit, bool& produced) {
     return 1;
   }
   if (lead < 0xC0) return 1;  // stray continuation byte
+  // An overlong form (a value that fits a shorter sequence: C0 80 and
+  // E0 80 80 would be U+0000 and cut the text there) is invalid like any
+  // other broken sequence: its lead is dropped, and the continuation bytes
+  // behind it then as strays.
   if (lead < 0xE0) {
-    if (!IsContinuation(p[1])) return 1;
+    if (lead < 0xC2 || !IsContinuation(p[1])) return 1;
     unit = static_cast<WChar>(((lead << 6) & 0x7FF) | (p[1] & 0x3F));
     produced = true;
     return 2;
   }
   if (lead < 0xF0) {
     if (!IsContinuation(p[1]) || !IsContinuation(p[2])) return 1;
+    if (lead == 0xE0 && p[1] < 0xA0) return 1;  // overlong: below U+0800
     unit = static_cast<WChar>(((lead << 12) | ((p[1] & 0x3F) << 6) | (p[2] & 0x3F)) & 0xFFFF);
     produced = true;
     return 3;
   }
   // Four-byte sequences carry characters beyond the BMP; they are skipped.
   // (The short-circuit stops at the first non-continuation byte, so the
-  // terminator is never passed.)
+  // terminator is never passed.) An overlong four-byte form produces
+  // nothing either way.
   if (lead < 0xF4 && IsContinuation(p[1]) && IsContinuation(p[2]) && IsContinuation(p[3])) return 4;
   return 1;
 }

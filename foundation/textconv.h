@@ -7,9 +7,11 @@
 //  - encoding works one UTF-16 unit at a time; surrogates are NOT joined,
 //    each becomes its own three-byte sequence (D83D DE00 -> ED A0 BD ED B8 80);
 //  - decoding never fails: stray continuation bytes and lead bytes without
-//    enough continuation bytes are dropped, overlong forms are accepted, and
-//    a real four-byte sequence (F0..F3 + three continuation bytes) is
-//    skipped whole and produces nothing.
+//    enough continuation bytes are dropped, and so is the lead of an
+//    overlong form (C0 80, E0 80 80: a value written longer than needed),
+//    so no sequence decodes to U+0000; a real four-byte sequence
+//    (F0..F3 + three continuation bytes) is skipped whole and produces
+//    nothing.
 #pragma once
 
 #include <cstddef>

@@ -170,6 +170,8 @@ TEST(MyPrintf, WideEngineStrings) {
   // UTF-8 into UTF-16, whole.
   EXPECT_EQ(Escaped(WF(WTEXT("%IS|%.1IS"), "\xC3\xA9", "\xE2\x82\xAC!")), Escaped(WTEXT("\x00E9|\x20AC!")));
   EXPECT_EQ(Escaped(WF(WTEXT("%IS"), "\xF0\x9F\x98\x80x")), "x");  // four-byte sequence dropped
+  // Overlong forms of U+0000 are dropped, not a terminator inside the text.
+  EXPECT_EQ(Escaped(WF(WTEXT("%IS|%IS"), "a\xC0\x80" "b", "c\xE0\x80\x80" "d")), "ab|cd");
   const char* nullNarrow = nullptr;
   const WChar* nullWide = nullptr;
   EXPECT_EQ(Escaped(WF(WTEXT("%S|%IS|%s"), nullNarrow, nullNarrow, nullWide)), "(null)|(null)|(null)");

@@ -74,12 +74,37 @@ TEST(Utf8, DecodesLeniently) {
       {"\xF0\x9F\x98" "A", WTEXT("A")},         // incomplete four-byte: lead dropped
       {"\xF4\x8F\xBF\xBF" "A", WTEXT("A")},     // F4..FF: only the lead dropped, rest stray
       {"\xFF" "A", WTEXT("A")},
-      {"\xC1\x81", WTEXT("A")},                 // overlong forms decode as they are
-      {"\xE0\x81\x81", WTEXT("A")},
       {"\xED\xA0\xBD\xED\xB8\x80", WString{WChar(0xD83D), WChar(0xDE00)}},
   };
   for (const Row& row : rows) EXPECT_EQ(Escaped(Decode(row.utf8)), Escaped(row.wide));
   EXPECT_EQ(Utf16Length(nullptr), 0u);
+}
+
+// A value written with more bytes than it needs is a broken sequence like
+// the others: its lead is dropped and its continuation bytes go as strays.
+// Above all no such form yields U+0000, which would cut the text short.
+TEST(Utf8, OverlongFormsAreDroppedLikeOtherBrokenSequences) {
+  struct Row { std::string utf8; WString wide; };
+  const Row rows[] = {
+      {"a\xC0\x80z", WTEXT("az")},             // U+0000 in two bytes
+      {"a\xE0\x80\x80z", WTEXT("az")},         // U+0000 in three bytes
+      {"\xC1\x81", WTEXT("")},                 // 'A' in two bytes
+      {"\xC1\xBF" "A", WTEXT("A")},             // U+007F, the largest overlong pair
+      {"\xE0\x81\x81", WTEXT("")},             // 'A' in three bytes
+      {"\xE0\x9F\xBF", WTEXT("")},             // U+07FF, the largest overlong triple
+      {"\xF0\x80\x80\x80z", WTEXT("z")},       // U+0000 in four bytes
+      {"\xC0" "A", WTEXT("A")},                 // overlong lead without continuation
+      // The shortest forms next to them still decode.
+      {"\xC2\x80", WTEXT("\x0080")},
+      {"\xE0\xA0\x80", WTEXT("\x0800")},
+      {"\xE1\x80\x80", WTEXT("\x1000")},
+      {"\xED\xA0\xBD", WString{WChar(0xD83D)}},  // our own surrogate form
+  };
+  for (const Row& row : rows) {
+    WString wide = Decode(row.utf8);
+    EXPECT_EQ(Escaped(wide), Escaped(row.wide)) << testing::PrintToString(row.utf8);
+    EXPECT_EQ(wide.find(WChar(0)), WString::npos) << testing::PrintToString(row.utf8);
+  }
 }
 
 TEST(Utf8, OwnEncodingRoundTripsAnyUnits) {
