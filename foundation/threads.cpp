@@ -108,6 +108,11 @@ struct CWorkThread::Link {
   uint32_t options;
   std::mutex m;
   bool abandoned = false;  // guarded by m
+  bool bodyEnded = false;  // guarded by m
+  // The abandoned body holds its object (CWorkThread::Pin). Whoever takes
+  // the flag back lets go of it: the body when it returns, or Terminate
+  // when the body was killed and never will.
+  std::atomic<bool> pinned{false};
 };
 
 void CWorkThread::ReleaseLink(Link* link) {
@@ -123,7 +128,62 @@ CWorkThread::CWorkThread(uint32_t stopTimeoutMs, int priority, uint32_t options,
 
 CWorkThread::~CWorkThread() {
   Stop();
+  // Not deleted with delete (which would have waited for them without
+  // blocking): bodies abandoned in this object may still use it, and its
+  // storage goes with this scope.
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> guard(state_);
+      if (abandoned_ == 0) break;
+    }
+    platform::SleepMs(5);
+  }
   platform::CloseOsHandle(stopEvent_);
+}
+
+void CWorkThread::operator delete(CWorkThread* thread, std::destroying_delete_t) noexcept {
+  if (!thread) return;
+  thread->Stop();
+  {
+    std::lock_guard<std::mutex> guard(thread->state_);
+    if (thread->abandoned_ > 0) {
+      thread->deletePending_ = true;  // the last abandoned body destroys it
+      return;
+    }
+  }
+  Destroy(thread);
+}
+
+void* CWorkThread::operator new(size_t size) { return ::operator new(size); }
+
+void* CWorkThread::operator new(size_t size, const std::nothrow_t&) noexcept {
+  return ::operator new(size, std::nothrow);
+}
+
+void CWorkThread::operator delete(void* storage) noexcept { ::operator delete(storage); }
+
+void CWorkThread::operator delete(void* storage, const std::nothrow_t&) noexcept {
+  ::operator delete(storage);
+}
+
+void CWorkThread::Destroy(CWorkThread* thread) noexcept {
+  void* storage = dynamic_cast<void*>(thread);  // the whole object, whatever its class
+  thread->~CWorkThread();
+  ::operator delete(storage);
+}
+
+void CWorkThread::Pin() {
+  std::lock_guard<std::mutex> guard(state_);
+  ++abandoned_;
+}
+
+void CWorkThread::Unpin() {
+  bool destroy;
+  {
+    std::lock_guard<std::mutex> guard(state_);
+    destroy = --abandoned_ == 0 && deletePending_;
+  }
+  if (destroy) Destroy(this);
 }
 
 void CWorkThread::Entry(void* arg) {
@@ -133,6 +193,7 @@ void CWorkThread::Entry(void* arg) {
   bool deleteSelf = false;
   {
     std::lock_guard<std::mutex> guard(link->m);
+    link->bodyEnded = true;
     if (!link->abandoned && (link->options & (kDetached | kSelfDeleting))) {
       self->Forget(link);
       if (link->options & kSelfDeleting) {
@@ -141,7 +202,11 @@ void CWorkThread::Entry(void* arg) {
       }
     }
   }
-  if (deleteSelf) delete self;
+  if (deleteSelf) {
+    delete self;
+  } else if (link->pinned.exchange(false)) {
+    self->Unpin();  // last use of the object: it may be destroyed here
+  }
   ReleaseLink(link);
 }
 
@@ -243,12 +308,17 @@ void CWorkThread::Terminate() {
   platform::OsHandle h = HandleCopy(&link);
   if (!h) return;
   // Mark the link first: a body that still returns (where threads cannot be
-  // killed) must then leave the object alone.
+  // killed) must then leave the object's thread fields alone. Until it
+  // returns it holds the object, which must not be freed under it.
   {
     std::lock_guard<std::mutex> guard(link->m);
+    if (!link->abandoned && !link->bodyEnded) {
+      Pin();
+      link->pinned = true;
+    }
     link->abandoned = true;
   }
-  platform::TerminateThreadObject(h);
+  if (platform::TerminateThreadObject(h) && link->pinned.exchange(false)) Unpin();
   Forget(link);
   platform::CloseOsHandle(h);
   ReleaseLink(link);

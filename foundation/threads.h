@@ -6,12 +6,21 @@
 // TerminateThread; where threads cannot be killed the thread is abandoned and
 // runs on to its end, but Stop still returns after the time-out).
 // CMyWorkThreadList owns started threads and stops them together.
+//
+// An abandoned body may go on using its object and its stop event, so
+// neither is freed while it runs: deleting the object (with delete, as
+// CMyWorkThreadList does) then only marks it, and the body's end destroys
+// it. A thread object that is not deleted that way (a local, a member)
+// waits in its base destructor for such a body to return; the subclass's
+// members are gone by then, so a body that may be abandoned in such an
+// object uses only what the base holds (the stop event, the thread fields).
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <new>
 
 #include "foundation/platform.h"
 #include "foundation/ptrlist.h"
@@ -86,6 +95,11 @@ public:
 
 // A thread object. Subclasses supply Run and must call Stop in their own
 // destructor (the base destructor runs after the subclass is gone).
+//
+//   class CPoller : public CWorkThread {
+//     unsigned Run() override { while (!WaitForStop(1000)) Poll(); return 0; }
+//     ~CPoller() override { Stop(); }
+//   };
 class CWorkThread {
 public:
   enum : uint32_t {
@@ -99,8 +113,19 @@ public:
 
   // The thread body; its result is the thread's exit code.
   virtual unsigned Run() = 0;
-  // Calls Stop, then closes the stop event.
+  // Calls Stop, waits for bodies abandoned meanwhile (see the top of this
+  // file), then closes the stop event.
   virtual ~CWorkThread();
+  // delete stops the thread first; when its body had to be abandoned the
+  // object stays whole (not destroyed, not freed) until that body returns,
+  // and the body's end destroys it.
+  void operator delete(CWorkThread* thread, std::destroying_delete_t) noexcept;
+  // The allocation that pairs with it (the global one), and the release of
+  // the storage when a constructor throws.
+  static void* operator new(size_t size);
+  static void* operator new(size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* storage) noexcept;
+  static void operator delete(void* storage, const std::nothrow_t&) noexcept;
   // Stops a running thread of this object first, resets the stop event and
   // creates the thread. False when creation failed (without kRetryCreate).
   virtual bool Start();
@@ -136,12 +161,19 @@ private:
   // Clears, closes and forgets the thread if `link` still is this object's
   // thread; returns whether it was.
   bool Forget(Link* link);
+  // An abandoned body that may still touch the object holds it (Pin) until
+  // it returns (Unpin, which destroys an object deleted meanwhile).
+  void Pin();
+  void Unpin();
+  static void Destroy(CWorkThread* thread) noexcept;
 
   platform::OsHandle stopEvent_;
-  mutable std::mutex state_;       // guards thread_, threadId_ and link_
+  mutable std::mutex state_;       // guards the fields up to deletePending_
   platform::OsHandle thread_ = nullptr;
   uint32_t threadId_ = 0;
   Link* link_ = nullptr;           // shared with the running thread
+  uint32_t abandoned_ = 0;         // abandoned bodies still running in this object
+  bool deletePending_ = false;     // deleted while abandoned_ > 0
   uint32_t stopTimeout_;
   int priority_;
   size_t stackSize_;

@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -117,13 +119,19 @@ TEST(SynchronizedBlock, HoldsTheLockForItsScope) {
 
 // ---- Work threads ----
 
-// Bodies that ignore the stop event touch only these globals, never their
-// object: where threads cannot be killed they run on after their object is
-// deleted.
+// Where threads cannot be killed, a thread past its stop time-out is
+// abandoned: its body runs on, and its object must stay whole until it ends.
+#ifdef _WIN32
+constexpr bool kBodiesAreAbandoned = false;
+#else
+constexpr bool kBodiesAreAbandoned = true;
+#endif
+
 std::atomic<bool> g_release{false};
 std::atomic<int> g_ignorersRunning{0};
 std::atomic<int> g_ignorersFinished{0};
 
+// A body that ignores its stop event and touches only these globals.
 void IgnoreStopUntilReleased() {
   ++g_ignorersRunning;
   uint64_t until = TickCountMs() + 30000;
@@ -152,12 +160,12 @@ protected:
   // next test.
   void TearDown() override {
     g_release = true;
-#ifdef _WIN32
-    g_ignorersRunning = 0;  // terminated bodies never count themselves out
-#else
+    if (!kBodiesAreAbandoned) {
+      g_ignorersRunning = 0;  // terminated bodies never count themselves out
+      return;
+    }
     uint64_t until = TickCountMs() + 5000;
     while (g_ignorersRunning > 0 && TickCountMs() < until) platform::SleepMs(5);
-#endif
   }
 };
 
@@ -211,7 +219,7 @@ TEST_F(ThreadsFixture, CooperativeThreadStopsAndRestarts) {
   ASSERT_TRUE(WaitUntil([&] { return runs == 3; }));
 }
 
-TEST_F(ThreadsFixture, StopTerminatesABodyThatIgnoresTheStopEvent) {
+TEST_F(ThreadsFixture, StopEndsABodyThatIgnoresTheStopEventAfterItsTimeOut) {
   auto* t = new IgnoringThread(300);
   ASSERT_TRUE(t->Start());
   ASSERT_TRUE(WaitUntil([] { return g_ignorersRunning == 1; }));
@@ -222,12 +230,105 @@ TEST_F(ThreadsFixture, StopTerminatesABodyThatIgnoresTheStopEvent) {
   EXPECT_LT(elapsed, 3000u);
   EXPECT_FALSE(t->IsRunning());
   EXPECT_EQ(t->ThreadId(), 0u);
-  delete t;  // the body may outlive its object where it is abandoned
-#ifdef _WIN32
   g_release = true;
-  platform::SleepMs(100);
-  EXPECT_EQ(g_ignorersFinished, 0) << "the thread was terminated, not released";
-#endif
+  if (kBodiesAreAbandoned) {
+    // Stop did not wait for it: released now, it runs to its end.
+    EXPECT_TRUE(WaitUntil([] { return g_ignorersFinished == 1; }));
+  } else {
+    platform::SleepMs(100);
+    EXPECT_EQ(g_ignorersFinished, 0) << "the thread was terminated, not released";
+  }
+  delete t;
+}
+
+// Ignores its stop event while it polls it, and uses its own members until
+// it is released.
+class StubbornThread : public CWorkThread {
+public:
+  StubbornThread(std::atomic<bool>* destroyed, std::atomic<bool>* sawStop)
+      : CWorkThread(100), destroyed_(destroyed), sawStop_(sawStop), note_(200, 'n') {}
+  ~StubbornThread() override {
+    Stop();
+    *destroyed_ = true;
+  }
+  unsigned Run() override {
+    ++g_ignorersRunning;
+    uint64_t until = TickCountMs() + 30000;
+    bool stopSeen = false;
+    while (!g_release && TickCountMs() < until) {
+      stopSeen = StopRequested() || stopSeen;  // the stop event, through the object
+      platform::SleepMs(2);
+    }
+    *sawStop_ = stopSeen && StopRequested() && note_.size() == 200 && note_.back() == 'n';
+    ++g_ignorersFinished;
+    --g_ignorersRunning;
+    return 0;
+  }
+
+private:
+  std::atomic<bool>* destroyed_;
+  std::atomic<bool>* sawStop_;
+  std::string note_;  // freed with the object: ASan sees a body that outlives it
+};
+
+TEST_F(ThreadsFixture, DeletingAnAbandonedThreadWaitsForItsBodyWithoutBlocking) {
+  std::atomic<bool> destroyed{false}, sawStop{false};
+  auto* t = new StubbornThread(&destroyed, &sawStop);
+  ASSERT_TRUE(t->Start());
+  ASSERT_TRUE(WaitUntil([] { return g_ignorersRunning == 1; }));
+  uint64_t t0 = TickCountMs();
+  delete t;  // stops first: 100 ms, then terminated or abandoned
+  EXPECT_LT(TickCountMs() - t0, 3000u);
+  if (!kBodiesAreAbandoned) {
+    EXPECT_TRUE(destroyed) << "terminated: nothing runs in the object any more";
+    return;
+  }
+  EXPECT_FALSE(destroyed) << "the abandoned body still runs in its object";
+  platform::SleepMs(50);
+  EXPECT_FALSE(destroyed);
+  g_release = true;
+  ASSERT_TRUE(WaitUntil([&] { return destroyed.load(); })) << "the body's end destroys it";
+  EXPECT_TRUE(sawStop) << "the body saw its stop event and its members intact to the end";
+}
+
+// Ignores its stop event while it polls it; touches nothing of a subclass,
+// whose members are gone before the base destructor runs.
+std::atomic<bool> g_pollerSawStop{false};
+
+class PollingThread : public CWorkThread {
+public:
+  PollingThread() : CWorkThread(100) {}
+  ~PollingThread() override { Stop(); }
+  unsigned Run() override {
+    ++g_ignorersRunning;
+    uint64_t until = TickCountMs() + 30000;
+    while (!g_release && TickCountMs() < until) {
+      StopRequested();
+      platform::SleepMs(2);
+    }
+    g_pollerSawStop = StopRequested();
+    ++g_ignorersFinished;
+    --g_ignorersRunning;
+    return 0;
+  }
+};
+
+TEST_F(ThreadsFixture, ALocalThreadObjectWaitsForItsAbandonedBody) {
+  g_pollerSawStop = false;
+  std::thread releaser;
+  {
+    PollingThread local;
+    ASSERT_TRUE(local.Start());
+    ASSERT_TRUE(WaitUntil([] { return g_ignorersRunning == 1; }));
+    releaser = std::thread([] {
+      platform::SleepMs(300);
+      g_release = true;
+    });
+  }  // Stop: 100 ms, then terminated or abandoned; the storage goes after that
+  EXPECT_EQ(g_ignorersFinished.load(), kBodiesAreAbandoned ? 1 : 0)
+      << "an abandoned body ends before its object's storage goes";
+  releaser.join();
+  EXPECT_EQ(g_pollerSawStop.load(), kBodiesAreAbandoned);
 }
 
 TEST_F(ThreadsFixture, DetachedAndSelfDeletingThreadsReturnToIdleOnTheirOwn) {
@@ -267,10 +368,44 @@ TEST_F(ThreadsFixture, ListRefusesSelfDeletingThreadsAndReapsFinishedOnes) {
   EXPECT_EQ(list.Count(), 0u);
 }
 
-TEST_F(ThreadsFixture, StopAllMeasuresEveryTimeOutFromOneStart) {
+// When each thread object of a list was destroyed, in order.
+struct Ended {
+  uint32_t timeout;
+  uint64_t at;
+};
+std::mutex g_endedLock;
+std::vector<Ended> g_ended;
+
+// Ignores its stop event and notes when its object is destroyed. Where it
+// is abandoned rather than terminated it returns as soon as its object has
+// let go of it, so the destruction still shows when that happened.
+class DeadlineThread : public CWorkThread {
+public:
+  explicit DeadlineThread(uint32_t timeout) : CWorkThread(timeout) {}
+  ~DeadlineThread() override {
+    Stop();
+    std::lock_guard<std::mutex> hold(g_endedLock);
+    g_ended.push_back({StopTimeout(), TickCountMs()});
+  }
+  unsigned Run() override {
+    ++g_ignorersRunning;
+    uint64_t until = TickCountMs() + 30000;
+    // (A terminated body must not die holding the object's lock.)
+    while (!g_release && TickCountMs() < until && !(kBodiesAreAbandoned && ThreadId() == 0))
+      platform::SleepMs(5);
+    --g_ignorersRunning;
+    return 0;
+  }
+};
+
+TEST_F(ThreadsFixture, StopAllEndsTheShortestTimeOutFirstAllFromOneStart) {
+  {
+    std::lock_guard<std::mutex> hold(g_endedLock);
+    g_ended.clear();
+  }
   CMyWorkThreadList list;
-  ASSERT_TRUE(list.Add(new IgnoringThread(5000), true));
-  ASSERT_TRUE(list.Add(new IgnoringThread(1000), true));
+  ASSERT_TRUE(list.Add(new DeadlineThread(5000), true));
+  ASSERT_TRUE(list.Add(new DeadlineThread(1000), true));
   ASSERT_TRUE(WaitUntil([] { return g_ignorersRunning == 2; }));
   uint64_t t0 = TickCountMs();
   EXPECT_EQ(list.StopAll(true), 2u);
@@ -278,6 +413,16 @@ TEST_F(ThreadsFixture, StopAllMeasuresEveryTimeOutFromOneStart) {
   EXPECT_GE(elapsed, 4500u);
   EXPECT_LT(elapsed, 5900u) << "not one time-out after the other";
   EXPECT_EQ(list.Count(), 0u);
+  ASSERT_TRUE(WaitUntil([] {
+    std::lock_guard<std::mutex> hold(g_endedLock);
+    return g_ended.size() == 2;
+  }));
+  std::lock_guard<std::mutex> hold(g_endedLock);
+  EXPECT_EQ(g_ended[0].timeout, 1000u) << "the short time-out is dealt with first";
+  EXPECT_GE(g_ended[0].at - t0, 900u);
+  EXPECT_LT(g_ended[0].at - t0, 3000u) << "ended at its own time-out, not after the long one";
+  EXPECT_EQ(g_ended[1].timeout, 5000u);
+  EXPECT_GE(g_ended[1].at - t0, 4500u);
 }
 
 TEST_F(ThreadsFixture, StopAllWithoutWaitingEndsEverythingAtOnce) {
