@@ -68,26 +68,46 @@ TEST(ConnectionStore, StoredLockStateTravelsIntoTheStore) {
   store.ReturnConnection(found);
 }
 
+// A second sender of the same connection runs on another thread: it notes
+// whether the first had let go (released, or dropped the connection) by the
+// time its find returned, so a find that returns without waiting shows.
+struct SecondSender {
+  SecondSender(CConnectionStore& store, std::atomic<bool>& letGo, bool giveBack)
+      : thread([this, &store, &letGo, giveBack] {
+          started = true;
+          CStoredConnection* c = store.FindConnection(".", true);
+          sawLetGo = letGo.load();
+          outcome = c ? 1 : -1;
+          if (c) {
+            if (giveBack) c->Release();
+            store.ReturnConnection(c);
+          }
+        }) {}
+  // True when it is still inside its find a while after starting it.
+  bool IsWaiting() {
+    while (!started) std::this_thread::yield();
+    platform::SleepMs(150);
+    return outcome == 0;
+  }
+  std::atomic<bool> started{false}, sawLetGo{false};
+  std::atomic<int> outcome{0};
+  std::thread thread;
+};
+
 TEST(ConnectionStore, SecondSenderWaitsUntilTheFirstReleases) {
   CConnectionStore store;
   Store(store, ".", 7);
   CStoredConnection* mine = store.FindConnection(".", true);
   ASSERT_NE(mine, nullptr);
-  std::atomic<int> outcome{0};
-  std::thread other([&] {
-    CStoredConnection* c = store.FindConnection(".", true);
-    outcome = c ? 1 : -1;
-    if (c) {
-      c->Release();
-      store.ReturnConnection(c);
-    }
-  });
-  platform::SleepMs(150);
-  EXPECT_EQ(outcome.load(), 0) << "must wait for the lock";
+  std::atomic<bool> released{false};
+  SecondSender other(store, released, true);
+  EXPECT_TRUE(other.IsWaiting()) << "must wait for the lock";
+  released = true;
   mine->Release();
   store.ReturnConnection(mine);
-  other.join();
-  EXPECT_EQ(outcome.load(), 1);
+  other.thread.join();
+  EXPECT_EQ(other.outcome.load(), 1);
+  EXPECT_TRUE(other.sawLetGo) << "got the connection only after the first let go";
 }
 
 TEST(ConnectionStore, DroppingAConnectionFailsItsWaitersAndFreesItLast) {
@@ -95,18 +115,16 @@ TEST(ConnectionStore, DroppingAConnectionFailsItsWaitersAndFreesItLast) {
   Store(store, ".", 7);
   CStoredConnection* mine = store.FindConnection(".", true);
   ASSERT_NE(mine, nullptr);
-  std::atomic<int> outcome{0};
-  std::thread other([&] {
-    CStoredConnection* c = store.FindConnection(".", true);
-    outcome = c ? 1 : -1;
-    if (c) store.ReturnConnection(c);
-  });
-  platform::SleepMs(150);
+  std::atomic<bool> dropped{false};
+  SecondSender other(store, dropped, false);
+  EXPECT_TRUE(other.IsWaiting()) << "must wait for the lock, not fail at once";
   // The sender's exchange failed: close the connection and drop it.
+  dropped = true;
   mine->Forget();
   EXPECT_TRUE(store.RemoveConnection(".", mine));
-  other.join();
-  EXPECT_EQ(outcome.load(), -1);
+  other.thread.join();
+  EXPECT_EQ(other.outcome.load(), -1);
+  EXPECT_TRUE(other.sawLetGo) << "failed by the drop, not before it";
   EXPECT_EQ(mine->Handle(), -1) << "still alive while referenced";
   store.ReturnConnection(mine);  // freed here (the sanitizers watch)
 }

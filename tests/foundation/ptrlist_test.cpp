@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -71,38 +72,66 @@ TEST(PtrList, SortOrdersAscendingByKey) {
   }
 }
 
+// A comparator that answers at random neither loops the sort for ever nor
+// reads outside the list (ASan watches); every item is still there exactly
+// once, and a sane sort afterwards orders them.
 TEST(PtrList, SortSurvivesAnInconsistentComparator) {
   std::vector<Item> items(200);
+  for (size_t i = 0; i < items.size(); ++i) items[i] = {static_cast<uint32_t>(i % 37), static_cast<int>(i)};
   CMyPtrList list;
   for (auto& it : items) list.AddTail(&it);
   std::mt19937 rng(7);
   list.Sort([](const void*, const void*, void* ctx) {
     return static_cast<int>((*static_cast<std::mt19937*>(ctx))() % 3) - 1;
   }, &rng);
-  EXPECT_EQ(Walk(list).size(), 200u);
+  std::vector<Item*> shuffled = Walk(list);
+  ASSERT_EQ(shuffled.size(), items.size());
+  std::vector<int> seen(items.size(), 0);
+  for (Item* item : shuffled) {
+    ASSERT_GE(item, &items.front());
+    ASSERT_LE(item, &items.back());
+    ++seen[static_cast<size_t>(item - items.data())];
+  }
+  for (size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], 1) << "item " << i;
+
+  list.Sort(CompareKey, nullptr);
+  std::vector<Item*> sorted = Walk(list);
+  ASSERT_EQ(sorted.size(), items.size());
+  for (size_t i = 1; i < sorted.size(); ++i) EXPECT_LE(sorted[i - 1]->key, sorted[i]->key) << i;
 }
 
-struct Counted {
-  static int live;
-  Counted() { ++live; }
-  ~Counted() { --live; }
+// Notes which objects were destroyed, so a list that deletes the wrong data
+// (or some twice) shows.
+struct Noted {
+  static std::vector<int> destroyed;
+  explicit Noted(int id) : id(id) {}
+  ~Noted() { destroyed.push_back(id); }
+  int id;
 };
-int Counted::live = 0;
+std::vector<int> Noted::destroyed;
 
-TEST(PtrList, OwningListDeletesDataOnClear) {
+TEST(PtrList, OwningListDeletesItsDataOnceAndBorrowedDataNever) {
+  Noted::destroyed.clear();
   {
-    CMyPtrListT<Counted> list(/*owned=*/true);
-    for (int i = 0; i < 5; ++i) list.AddTail(new Counted);
-    delete list.PopHeadT();
-    EXPECT_EQ(Counted::live, 4);
+    CMyPtrListT<Noted> list(/*owned=*/true);
+    for (int i = 1; i <= 5; ++i) list.AddTail(new Noted(i));
+    Noted* popped = list.PopHeadT();
+    EXPECT_TRUE(Noted::destroyed.empty()) << "popping hands the data out";
+    delete popped;
+    Noted::destroyed.clear();
   }
-  EXPECT_EQ(Counted::live, 0);
-  Counted kept;
+  std::sort(Noted::destroyed.begin(), Noted::destroyed.end());
+  EXPECT_EQ(Noted::destroyed, (std::vector<int>{2, 3, 4, 5}));
+  Noted::destroyed.clear();
   {
-    CMyPtrListT<Counted> borrowed;
-    borrowed.AddTail(&kept);
+    Noted kept(9);
+    {
+      CMyPtrListT<Noted> borrowed;
+      borrowed.AddTail(&kept);
+    }
+    EXPECT_TRUE(Noted::destroyed.empty()) << "a borrowing list deletes nothing";
   }
-  EXPECT_EQ(Counted::live, 1);
+  EXPECT_EQ(Noted::destroyed, (std::vector<int>{9}));
 }
 
 }  // namespace
