@@ -3,6 +3,8 @@
 #include <new>
 #include <string>
 
+#include "foundation/asciitext.h"
+
 namespace tarvixlib {
 
 CStoredConnection::CStoredConnection(const comm::CTarvixConnectionContext& peer, intptr_t handle,
@@ -20,8 +22,7 @@ CConnectionStore::~CConnectionStore() {
 
 CMyStringA CConnectionStore::Key(const char* host) {
   std::string lower(host ? host : "");
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  AsciiLowerInPlace(lower.data(), lower.size());
   return CMyStringA(lower.c_str());
 }
 

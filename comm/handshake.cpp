@@ -2,18 +2,12 @@
 
 #include <cstring>
 
+#include "foundation/byteorder.h"
+
 namespace tarvixlib {
 namespace comm {
 
 namespace {
-
-void PutWord(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
-}
-uint32_t GetWord(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
-         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
-}
 
 // Copies a name into its field, cut so that its terminator fits.
 void PutName(uint8_t* field, size_t size, const char* name) {
@@ -36,13 +30,13 @@ CMyStringA FieldText(const uint8_t* field, size_t size) {
 bool ReadWord(CMyStream& in, uint32_t* value) {
   uint8_t bytes[4];
   if (!in.ReadExact(bytes, 4)) return false;
-  *value = GetWord(bytes);
+  *value = LoadLe32(bytes);
   return true;
 }
 
 bool WriteWord(CMyStream& out, uint32_t value) {
   uint8_t bytes[4];
-  PutWord(bytes, value);
+  StoreLe32(bytes, value);
   return out.WriteBuffered(bytes, 4) == 4;
 }
 
@@ -97,16 +91,16 @@ const TypeLabel kTypeLabels[] = {
 
 void BuildIdentityRecord(const IdentityFields& fields, IdentityRecord& record) {
   std::memset(record.bytes, 0, sizeof record.bytes);
-  PutWord(record.bytes + kRecordAppType, fields.appType);
-  PutWord(record.bytes + kRecordProcessId, fields.processId);
-  PutWord(record.bytes + kRecordFlags, fields.flags);
+  StoreLe32(record.bytes + kRecordAppType, fields.appType);
+  StoreLe32(record.bytes + kRecordProcessId, fields.processId);
+  StoreLe32(record.bytes + kRecordFlags, fields.flags);
   PutName(record.bytes + kRecordNetbiosName, kNetbiosNameSize, fields.netbiosName);
   if (fields.osVersion) std::memcpy(record.bytes + kRecordOsVersion, fields.osVersion, kOsVersionSize);
   PutName(record.bytes + kRecordDnsName, kDnsNameSize, fields.dnsName);
 }
 
 uint32_t RecordWord(const IdentityRecord& record, size_t offset) {
-  return offset + 4 <= kIdentityRecordSize ? GetWord(record.bytes + offset) : 0;
+  return offset + 4 <= kIdentityRecordSize ? LoadLe32(record.bytes + offset) : 0;
 }
 
 const char* GetAppTypeLabel(uint32_t appType) {

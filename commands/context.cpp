@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/asciitext.h"
+
 namespace tarvixlib {
 namespace commands {
 
@@ -41,10 +43,7 @@ const char* CCommandContext::GetVariable(const char* name) const {
 bool CCommandContext::IsYes(const char* name, bool defaultYes) const {
   const char* value = GetVariable(name);
   if (!value) return defaultYes;
-  const char* yes = "yes";
-  for (; *value && *yes; ++value, ++yes)
-    if ((*value | 0x20) != *yes) return false;
-  return !*value && !*yes;
+  return AsciiEqualsNoCase(value, "yes");
 }
 
 void CCommandContext::ClearVariables() { variables_.Clear(); }

@@ -5,6 +5,7 @@
 #include <new>
 #include <type_traits>
 
+#include "foundation/asciitext.h"
 #include "foundation/myprintf.h"
 
 namespace tarvixlib {
@@ -54,15 +55,6 @@ char* CopyText(const char* text, size_t length) {
   return copy;
 }
 
-bool EqualsNoCase(const char* a, const char* b) {
-  for (;; ++a, ++b) {
-    char ca = *a >= 'a' && *a <= 'z' ? static_cast<char>(*a - 32) : *a;
-    char cb = *b >= 'a' && *b <= 'z' ? static_cast<char>(*b - 32) : *b;
-    if (ca != cb) return false;
-    if (!ca) return true;
-  }
-}
-
 // The progress of a DATA block: received * 100 / size, at most 100.
 int Percent(uint64_t received, uint64_t size) {
   unsigned __int128 p = static_cast<unsigned __int128>(received) * 100u / size;
@@ -74,7 +66,7 @@ int Percent(uint64_t received, uint64_t size) {
 // ---- value types ----
 
 bool CParamTraits<bool>::Parse(const char* text, bool* value) {
-  *value = EqualsNoCase(text, "yes");
+  *value = AsciiEqualsNoCase(text, "yes");
   return true;
 }
 const char* CParamTraits<bool>::Format(bool value, char*, size_t) { return value ? "yes" : "no"; }

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "foundation/asciitext.h"
+
 namespace tarvixconsole {
 
 const SConsoleOption kConsoleOptions[kOptionCount] = {
@@ -52,21 +54,10 @@ const SConsoleOption kConsoleOptions[kOptionCount] = {
 static_assert(kOptionCount == 37, "the option table has 37 entries");
 static_assert(kOptionCount <= 64, "the selection mask has 64 bits");
 
-namespace {
-
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-
-}  // namespace
-
 bool MatchesOption(const char* item, const char* option) {
   if (!item || !option || option[0] != '-') return false;
   if (item[0] != '-' && item[0] != '/') return false;
-  const char* a = item + 1;
-  const char* b = option + 1;
-  for (; *a && *b; ++a, ++b) {
-    if (FoldAscii(*a) != FoldAscii(*b)) return false;
-  }
-  return *a == '\0' && *b == '\0';
+  return tarvixlib::AsciiEqualsNoCase(item + 1, option + 1);
 }
 
 void CConsoleCommandLine::Parse(int argc, const char* const* argv) {

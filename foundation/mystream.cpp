@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "foundation/asciitext.h"
 #include "foundation/myprintf.h"
 
 namespace tarvixlib {
@@ -21,11 +22,6 @@ CMyStreamBuffer* NewBuffer(size_t capacity) {
   b->valid = 0;
   b->capacity = capacity;
   return b;
-}
-
-// The case folding of FindString: a-z and 0xE0..0xFF to upper case.
-inline uint8_t Fold(uint8_t c) {
-  return ((c >= 'a' && c <= 'z') || c >= 0xE0) ? static_cast<uint8_t>(c - 32) : c;
 }
 
 // CRC tables: POSIX cksum (MSB first, 0x04C11DB7) and CRC-32 (reflected).
@@ -389,7 +385,7 @@ bool CMyStream::FindString(const char* text) {
     fallback = static_cast<size_t*>(heap);
     pattern = reinterpret_cast<uint8_t*>(fallback + n);
   }
-  for (size_t i = 0; i < n; ++i) pattern[i] = Fold(static_cast<uint8_t>(text[i]));
+  for (size_t i = 0; i < n; ++i) pattern[i] = FoldNameByte(static_cast<uint8_t>(text[i]));
   fallback[0] = 0;
   for (size_t i = 1, k = 0; i < n; ++i) {
     while (k > 0 && pattern[i] != pattern[k]) k = fallback[k - 1];
@@ -399,7 +395,7 @@ bool CMyStream::FindString(const char* text) {
   bool found = false;
   size_t matched = 0;
   for (int c; (c = ReadByte()) >= 0;) {
-    uint8_t f = Fold(static_cast<uint8_t>(c));
+    uint8_t f = FoldNameByte(static_cast<uint8_t>(c));
     while (matched > 0 && f != pattern[matched]) matched = fallback[matched - 1];
     if (f == pattern[matched] && ++matched == n) {
       found = true;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/asciitext.h"
 #include "foundation/mystream.h"
 
 namespace tarvixlib {
@@ -87,9 +88,8 @@ bool BuildTempName(WChar* name, const WChar* directory, const WChar* extension, 
   for (const WChar* p = directory; p && *p; ++p)
     if (!put(*p)) return false;
   if (n > 0 && name[n - 1] != '\\' && name[n - 1] != '/' && !put('\\')) return false;
-  static const char kHex[] = "0123456789ABCDEF";
   for (int shift = 28; shift >= 0; shift -= 4)
-    if (!put(static_cast<WChar>(kHex[(number >> shift) & 15]))) return false;
+    if (!put(static_cast<WChar>(HexDigitUpper(number >> shift)))) return false;
   if (!put('.')) return false;
   for (const WChar* p = extension; p && *p; ++p)
     if (!put(*p)) return false;

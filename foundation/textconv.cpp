@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "foundation/asciitext.h"
+
 namespace tarvixlib {
 namespace {
 
@@ -184,20 +186,12 @@ uint32_t HashName(const char* text) {
   return Hash(text, [](unsigned char b) { return b; });
 }
 
-uint32_t HashNameNoCase(const char* text) {
-  return Hash(text, [](unsigned char b) -> unsigned char {
-    return ((b >= 'a' && b <= 'z') || b >= 0xE0) ? static_cast<unsigned char>(b - 32) : b;
-  });
-}
+uint32_t HashNameNoCase(const char* text) { return Hash(text, FoldNameByte); }
 
 bool TextEqualsNoCase(const char* a, const char* b) {
-  // a-z and 0xE0..0xFF fold to upper case, as in HashNameNoCase.
-  auto fold = [](unsigned char c) {
-    return ((c >= 'a' && c <= 'z') || c >= 0xE0) ? static_cast<unsigned char>(c - 32) : c;
-  };
   for (;; ++a, ++b) {
-    unsigned char ca = fold(static_cast<unsigned char>(*a));
-    unsigned char cb = fold(static_cast<unsigned char>(*b));
+    unsigned char ca = FoldNameByte(static_cast<unsigned char>(*a));
+    unsigned char cb = FoldNameByte(static_cast<unsigned char>(*b));
     if (ca != cb) return false;
     if (ca == 0) return true;
   }

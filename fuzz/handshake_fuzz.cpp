@@ -6,18 +6,10 @@
 #include <cstring>
 
 #include "comm/handshake.h"
+#include "foundation/byteorder.h"
 
 using namespace tarvixlib;
 using namespace tarvixlib::comm;
-
-namespace {
-
-uint32_t Word(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   IdentityRecord own;
@@ -38,9 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // Success needs a version word and a length word in 8..4096 whose
       // bytes all arrived.
       if (size < 8) std::abort();
-      uint32_t length = Word(data + 4);
+      uint32_t length = LoadLe32(data + 4);
       if (length < kMinRecordLength || length > kMaxRecordLength || size < length) std::abort();
-      if (role == 0 && Word(data) != kHandshakeVersion) std::abort();
+      if (role == 0 && LoadLe32(data) != kHandshakeVersion) std::abort();
     }
     if (std::strlen(context.PeerDisplayName()) > kDnsNameSize) std::abort();
     if (role == 1 && result == 0 && std::strcmp(context.PeerDisplayName(), ".") != 0) std::abort();

@@ -3,21 +3,11 @@
 #include <cstring>
 
 #include "commands/wire.h"
+#include "foundation/asciitext.h"
 #include "foundation/myprintf.h"
 
 namespace tarvixlib {
 namespace commands {
-
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-}  // namespace
 
 CLogCommand::CLogCommand() : CTarvixPipeCommand(kName, 0) {}
 
@@ -47,7 +37,7 @@ void CLogCommand::TakeLine(CMyLogBuf& buffer, const char* line, size_t length) {
   if (length >= 7 && line[0] == '[' && line[5] == ']') {
     uint32_t level = 0;
     for (size_t i = 1; i < 5; ++i) {
-      int d = HexDigit(line[i]);
+      int d = HexDigitValue(line[i]);
       if (d < 0) break;
       level = level * 16 + static_cast<uint32_t>(d);
     }

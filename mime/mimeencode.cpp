@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "foundation/asciitext.h"
+
 namespace tarvixlib {
 
 namespace {
@@ -33,8 +35,6 @@ inline char* EncodeGroup(const uint8_t* in, char* out) {
 // (0x3A-0x3C, 0x3E-0x3F), A-Z, _ and a-z. Everything else is encoded, among
 // it ! " # $ ) = @ [ \ ] ^ ` { | } ~, the control characters, DEL and
 // every byte from 0x80 up.
-const char kHexUpper[] = "0123456789ABCDEF";
-
 // The encoder's tables. A byte's output is looked up by the index
 // c + 256 * (c is a blank or tab directly before CR or LF): the upper half
 // holds the escapes that such white space needs. Each entry is stored as
@@ -61,8 +61,8 @@ struct QpLiteralTable {
         length[i] = 1;
       } else {
         code[i][0] = '=';
-        code[i][1] = kHexUpper[c >> 4];
-        code[i][2] = kHexUpper[c & 15];
+        code[i][1] = HexDigitUpper(c >> 4);
+        code[i][2] = HexDigitUpper(c);
         code[i][3] = 0;
         length[i] = 3;
       }
@@ -135,8 +135,8 @@ inline char* CMimeQuotedPrintable::PutByte(uint8_t c, int next, char* out) {
       column_ = 0;
     }
     out[0] = '=';
-    out[1] = kHexUpper[c >> 4];
-    out[2] = kHexUpper[c & 15];
+    out[1] = HexDigitUpper(c >> 4);
+    out[2] = HexDigitUpper(c);
     out += 3;
     column_ += 3;
   }

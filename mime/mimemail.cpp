@@ -7,6 +7,7 @@
 #include <ctime>
 #include <new>
 
+#include "foundation/asciitext.h"
 #include "foundation/myprintf.h"
 #include "foundation/platform.h"
 #include "mime/mimeencode.h"
@@ -14,24 +15,6 @@
 namespace tarvixlib {
 
 namespace {
-
-inline char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-
-// True when `text` begins with `prefix`, ASCII letters compared ignoring case.
-bool StartsWithNoCase(const char* text, const char* prefix) {
-  if (!text) return false;
-  for (; *prefix; ++text, ++prefix) {
-    if (FoldAscii(*text) != FoldAscii(*prefix)) return false;  // also the end of text
-  }
-  return true;
-}
-
-bool EqualsNoCase(const char* a, const char* b) {
-  for (; FoldAscii(*a) == FoldAscii(*b); ++a, ++b) {
-    if (!*a) return true;
-  }
-  return false;
-}
 
 // Names of the transfer encodings in matching order, with the index each
 // one reports ("UUENCODE" shares the index of "X-UUENCODE").
@@ -78,7 +61,7 @@ std::atomic<uint32_t> g_boundaryCounter{0};
 int MimeEncodingOf(const char* value) {
   if (!value) return kMimeEncoding7Bit;
   for (const EncodingName& e : kEncodingNames) {
-    if (StartsWithNoCase(value, e.name)) return e.index;
+    if (AsciiStartsWithNoCase(value, e.name)) return e.index;
   }
   return kMimeEncodingUnknown;
 }
@@ -237,7 +220,7 @@ int CMimePart::GetEncoding() const {
 void CMimePart::WriteHeaders(CMimeSink& out) const {
   for (CMyHashEntry* e = headers_.First(); e; e = headers_.Next(e)) {
     const CMimeHeader* header = CMimeHeaderTable::ValueOf(e);
-    if (!StartsWithNoCase(header->Name(), "Content")) continue;
+    if (!AsciiStartsWithNoCase(header->Name(), "Content")) continue;
     size_t n = out.Format("%s: %s", header->Name(), header->Value());
     const CMimeHeader::ParameterTable* params = header->Parameters();
     for (CMyHashEntry* p = params ? params->First() : nullptr; p; p = params->Next(p)) {
@@ -253,7 +236,7 @@ void CMimePart::WriteHeaders(CMimeSink& out) const {
   }
   for (CMyHashEntry* e = headers_.First(); e; e = headers_.Next(e)) {
     const CMimeHeader* header = CMimeHeaderTable::ValueOf(e);
-    if (StartsWithNoCase(header->Name(), "Content")) continue;
+    if (AsciiStartsWithNoCase(header->Name(), "Content")) continue;
     WriteFoldedHeader(out, header->Name(), header->Value());
   }
 }
@@ -270,7 +253,7 @@ void CMimePartFile::SetDataStream(CMyStream* data) {
 bool CMimePartFile::WriteMime(CMyStream& stream) {
   int e = GetEncoding();
   const char* type = GetHeader(kContentType, nullptr, nullptr);
-  bool message = type && (StartsWithNoCase(type, "message") || StartsWithNoCase(type, "text/rfc822"));
+  bool message = type && (AsciiStartsWithNoCase(type, "message") || AsciiStartsWithNoCase(type, "text/rfc822"));
   if (!message) {
     if (e == kMimeEncodingQuotedPrintable || e == kMimeEncoding8Bit || e == kMimeEncoding7Bit) {
       SetHeader(kTransferEncoding, nullptr, "quoted-printable");
@@ -361,7 +344,7 @@ CMimeMail::~CMimeMail() { delete root_; }
 
 CMyStream* CMimeMail::CreateDataStream() {
   const char* name = storageName_.GetString();
-  if (!*name || EqualsNoCase(name, ":mem")) return new (std::nothrow) CMyStreamBuf();
+  if (!*name || AsciiEqualsNoCase(name, ":mem")) return new (std::nothrow) CMyStreamBuf();
   if (*name == ':') ++name;
   return new (std::nothrow) CMyStreamMixed(name, kMemoryThreshold);
 }

@@ -8,6 +8,8 @@
 #include "commands/commandset.h"
 #include "commands/scancommands.h"
 #include "commands/wire.h"
+#include "foundation/asciitext.h"
+#include "foundation/byteorder.h"
 #include "logging/logcommand.h"
 #include "logging/mylog.h"
 
@@ -28,8 +30,7 @@ constexpr const char kStartListener[] = "START_LISTENER";
 
 std::string Upper(const char* text) {
   std::string s(text ? text : "");
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  tarvixlib::AsciiUpperInPlace(s.data(), s.size());
   return s;
 }
 
@@ -176,10 +177,6 @@ void WaitForHangUp(CMyStream& reader) {
   }
 }
 
-void PutWord(uint8_t* at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 }  // namespace
 
 CStandinService::CStandinService(const ServiceScenario& scenario, const std::string& pipeName,
@@ -309,7 +306,7 @@ void CStandinService::Serve(HANDLE pipe, int number) {
     }
   } else {
     uint8_t word[4];
-    PutWord(word, scenario_.handshakeVersion);
+    tarvixlib::StoreLe32(word, scenario_.handshakeVersion);
     cmd::WriteBytes(writer, word, 4);
     if (scenario_.handshakeVersion == 1) {
       tarvixlib::comm::ConnectParams own;
@@ -317,7 +314,7 @@ void CStandinService::Serve(HANDLE pipe, int number) {
       own.processId = GetCurrentProcessId();
       tarvixlib::comm::IdentityRecord record;
       tarvixlib::comm::BuildOwnIdentityRecord(own, record);
-      PutWord(word, scenario_.recordLength);
+      tarvixlib::StoreLe32(word, scenario_.recordLength);
       cmd::WriteBytes(writer, word, 4);
       uint32_t body = scenario_.recordLength > 8 ? scenario_.recordLength - 8 : 0;
       if (body > 8192) body = 8192;
@@ -329,7 +326,7 @@ void CStandinService::Serve(HANDLE pipe, int number) {
     // Whatever the client answers, take its first word and show it.
     uint8_t answer[4] = {};
     bool got = reader.ReadExact(answer, 4);
-    uint32_t value = answer[0] | answer[1] << 8 | answer[2] << 16 | static_cast<uint32_t>(answer[3]) << 24;
+    uint32_t value = tarvixlib::LoadLe32(answer);
     Print("[%d] handshake version %u length %u: client answered %s%u", number,
           scenario_.handshakeVersion, scenario_.recordLength, got ? "" : "nothing ", value);
     bool accepted = scenario_.handshakeVersion == 1 && scenario_.recordLength >= 8 &&
@@ -345,7 +342,7 @@ void CStandinService::Serve(HANDLE pipe, int number) {
       session.Close(false);
       return;
     }
-    uint32_t n = length[0] | length[1] << 8 | length[2] << 16 | static_cast<uint32_t>(length[3]) << 24;
+    uint32_t n = tarvixlib::LoadLe32(length);
     if (n < 8 || n > 4096) {
       session.Close(false);
       return;
