@@ -6,21 +6,22 @@
 
 namespace tarvixconsole {
 
-void CBstr::AssignAnsi(const char* text) {
-  Reset();
-  if (!text) return;
+tarvixlib::CUniqueBstr BstrFromAnsi(const char* text) {
+  if (!text) return tarvixlib::CUniqueBstr();
   int length = tarvixlib::AnsiToWide(nullptr, text, 0);  // without terminator
   if (length < 0) length = 0;
-  m_text = SysAllocStringLen(nullptr, static_cast<UINT>(length));  // adds the terminator
-  if (!m_text) abort();
-  m_text[0] = L'\0';
-  if (length > 0 && tarvixlib::AnsiToWide(m_text, text, length + 1) <= 0) m_text[0] = L'\0';
+  tarvixlib::CUniqueBstr result(SysAllocStringLen(nullptr, static_cast<UINT>(length)));  // adds the terminator
+  if (!result) abort();
+  BSTR wide = result.Get();
+  wide[0] = L'\0';
+  if (length > 0 && tarvixlib::AnsiToWide(wide, text, length + 1) <= 0) wide[0] = L'\0';
+  return result;
 }
 
-tarvixlib::CMyStringA CBstr::ToAnsi() const {
-  tarvixlib::CMyStringA text;
-  if (m_text && m_text[0]) text.AssignAnsiFromWide(m_text);
-  return text;
+tarvixlib::CMyStringA AnsiFromBstr(BSTR text) {
+  tarvixlib::CMyStringA ansi;
+  if (text && text[0]) ansi.AssignAnsiFromWide(text);
+  return ansi;
 }
 
 }  // namespace tarvixconsole

@@ -1,41 +1,37 @@
-// Owner of one BSTR, and the conversions the client makes at the COM border.
+// The conversions the client makes at the COM border, between ANSI text and
+// BSTRs owned by tarvixlib::CUniqueBstr.
+//
+//   tarvixlib::CUniqueBstr name = BstrFromAnsi(fileName);
+//   tarvixlib::CUniqueBstr date;
+//   engine->RetrieveLastScan(CBstrInput(name), date.Out());
+//   tarvixlib::CMyStringA text = AnsiFromBstr(date.Get());
 #pragma once
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include "foundation/mystring.h"
+#include "foundation/winhandles.h"
 
 namespace tarvixconsole {
 
-class CBstr {
+// ANSI code page text to a new BSTR; null gives a null BSTR. Running out of
+// memory here ends the process: no operation can go on without it.
+tarvixlib::CUniqueBstr BstrFromAnsi(const char* text);
+
+// The text of a BSTR in the ANSI code page; a null or empty string gives "".
+tarvixlib::CMyStringA AnsiFromBstr(BSTR text);
+
+// The address the object's input strings are passed by. The object only
+// reads through it; it points at a copy of the handle, so an object that
+// wrote there anyway could not make the owner free the wrong string.
+class CBstrInput {
 public:
-  CBstr() = default;
-  CBstr(const CBstr&) = delete;
-  CBstr& operator=(const CBstr&) = delete;
-  ~CBstr() { Reset(); }
-
-  BSTR Get() const { return m_text; }
-  // Frees what it holds and presets the slot to null for an out argument.
-  BSTR* Out() {
-    Reset();
-    return &m_text;
-  }
-  // Address of the held string, for input strings passed by address.
-  BSTR* In() { return &m_text; }
-  void Reset() {
-    if (m_text) SysFreeString(m_text);
-    m_text = nullptr;
-  }
-  // ANSI code page text to a BSTR; null gives a null BSTR. Running out of
-  // memory here ends the process: no operation can go on without it.
-  void AssignAnsi(const char* text);
-
-  // The text in the ANSI code page; a null or empty string gives "".
-  tarvixlib::CMyStringA ToAnsi() const;
+  explicit CBstrInput(const tarvixlib::CUniqueBstr& text) : m_text(text.Get()) {}
+  operator BSTR*() { return &m_text; }
 
 private:
-  BSTR m_text = nullptr;
+  BSTR m_text;
 };
 
 }  // namespace tarvixconsole

@@ -5,38 +5,11 @@
 #include <windows.h>
 
 #include "console/r6engine.h"
+#include "foundation/comptr.h"
 
 namespace tarvixconsole {
 
-// Owner of one COM interface pointer (released once).
-template <typename I>
-class CComOwner {
-public:
-  CComOwner() = default;
-  CComOwner(const CComOwner&) = delete;
-  CComOwner& operator=(const CComOwner&) = delete;
-  ~CComOwner() { Reset(); }
-  I* Get() const { return m_ptr; }
-  I* operator->() const { return m_ptr; }
-  explicit operator bool() const { return m_ptr != nullptr; }
-  // Releases what it holds and hands out the slot for a new pointer.
-  I** Out() {
-    Reset();
-    return &m_ptr;
-  }
-  void Reset() {
-    if (m_ptr) {
-      I* ptr = m_ptr;
-      m_ptr = nullptr;
-      ptr->Release();
-    }
-  }
-
-private:
-  I* m_ptr = nullptr;
-};
-
-using CR6EnginePtr = CComOwner<IR6Engine>;
+using CR6EnginePtr = tarvixlib::CComPtr<IR6Engine>;
 
 // The calling thread's COM apartment (single-threaded); uninitialised when
 // it goes out of scope, if initialising succeeded.

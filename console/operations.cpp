@@ -7,24 +7,16 @@
 #include "console/bstr.h"
 #include "console/consoleline.h"
 #include "console/tarvixevent.h"
+#include "foundation/asciitext.h"
+#include "foundation/comobject.h"
 #include "foundation/myprintf.h"
+#include "foundation/winhandles.h"
 
 namespace tarvixconsole {
 
 namespace {
 
 constexpr HRESULT kHistoryError = static_cast<HRESULT>(0x80004005);
-
-char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
-
-// True when `text` begins with `prefix` without regard to ASCII case.
-bool StartsWithNoCase(const char* text, const char* prefix) {
-  if (!text) return false;
-  for (; *prefix; ++prefix, ++text) {
-    if (*text == '\0' || FoldAscii(*text) != FoldAscii(*prefix)) return false;
-  }
-  return true;
-}
 
 // A base-10 signed 64-bit number: leading white space and a sign allowed,
 // reading stops at the first non-digit, no digits give 0, out of range
@@ -85,12 +77,12 @@ const SLanguage kLanguages[] = {
 // ---- helpers ---------------------------------------------------------------
 
 const char* NormalizeScanName(const char* scan) {
-  return StartsWithNoCase(scan, "REMOVABLE") ? "REMOVEABLE" : scan;
+  return tarvixlib::AsciiStartsWithNoCase(scan, "REMOVABLE") ? "REMOVEABLE" : scan;
 }
 
 EThreatFilter ThreatFilterFromArgument(const char* argument) {
-  if (StartsWithNoCase(argument, "EX")) return kFilterExisting;
-  if (StartsWithNoCase(argument, "NE")) return kFilterNotExisting;
+  if (tarvixlib::AsciiStartsWithNoCase(argument, "EX")) return kFilterExisting;
+  if (tarvixlib::AsciiStartsWithNoCase(argument, "NE")) return kFilterNotExisting;
   return kFilterAll;
 }
 
@@ -153,15 +145,14 @@ void FormatThreatTime(const char* text, char (&buffer)[kThreatTimeChars]) {
 // ---- system seams ----------------------------------------------------------
 
 void CWindowsSystemPower::EnableShutdownPrivilege() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+  tarvixlib::CUniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.Out()))
     return;
   TOKEN_PRIVILEGES privileges = {};
   LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &privileges.Privileges[0].Luid);
   privileges.PrivilegeCount = 1;
   privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr);
-  CloseHandle(token);
+  AdjustTokenPrivileges(token.Get(), FALSE, &privileges, 0, nullptr, nullptr);
 }
 
 void CWindowsSystemPower::RequestPowerOff() { ExitWindowsEx(kPowerOffFlags, kPowerOffReason); }
@@ -221,9 +212,9 @@ void CConsoleOperations::Run(const CConsoleCommandLine& commandLine) {
   };
   auto stringQuery = [&](const SStringQuery& query) {
     if (!selected(query.option)) return;
-    CBstr text;
+    tarvixlib::CUniqueBstr text;
     if ((m_engine->*query.method)(text.Out()) != S_OK) log.Message("%s", query.error);
-    else log.Value(query.label, text.ToAnsi().GetString());
+    else log.Value(query.label, AnsiFromBstr(text.Get()).GetString());
   };
   auto flagAction = [&](EConsoleOption option, HRESULT (STDMETHODCALLTYPE IR6Engine::*method)(R6BOOL*),
                         const char* error, const char* label) {
@@ -293,16 +284,15 @@ void CConsoleOperations::ScanFile(const char* fileName) {
   CMyConsoleLineContainer block(false);
   block.AddText("Scanning single File:");
   block.AddValue("Filename", fileName);
-  CBstr name, signatureId, signatureName;
-  name.AssignAnsi(fileName);
+  tarvixlib::CUniqueBstr name = BstrFromAnsi(fileName), signatureId, signatureName;
   R6BOOL infected = 0;
-  HRESULT hr = m_engine->LaunchAFileScan(name.In(), &infected, signatureId.Out(),
+  HRESULT hr = m_engine->LaunchAFileScan(CBstrInput(name), &infected, signatureId.Out(),
                                          signatureName.Out());
   if (hr == S_FALSE) {
     block.AddYesNo("Virus found", infected != 0);
     if (infected) {
-      block.AddValue("Sig-ID", signatureId.ToAnsi().GetString());
-      block.AddValue("Sig-Name", signatureName.ToAnsi().GetString());
+      block.AddValue("Sig-ID", AnsiFromBstr(signatureId.Get()).GetString());
+      block.AddValue("Sig-Name", AnsiFromBstr(signatureName.Get()).GetString());
     }
   } else if (hr == S_OK) {
     block.AddText("No infection found.");
@@ -317,12 +307,12 @@ void CConsoleOperations::ShowUpdateServers() {
   block.AddText("Get update server URL:");
   LONG counter = 0;
   for (;;) {
-    CBstr url;
+    tarvixlib::CUniqueBstr url;
     if (m_engine->GetUpdateServer(&counter, url.Out()) != S_OK) break;
     ++counter;
     char label[64];
     tarvixlib::FormatToBuffer(label, sizeof(label), "Update Server #%d", static_cast<int>(counter));
-    block.AddValue(label, url.ToAnsi().GetString());
+    block.AddValue(label, AnsiFromBstr(url.Get()).GetString());
   }
   block.Print();
 }
@@ -342,9 +332,8 @@ void CConsoleOperations::GuiLanguage() {
 }
 
 void CConsoleOperations::StartOrStopScan(bool start, const char* scan) {
-  CBstr name;
-  name.AssignAnsi(NormalizeScanName(scan));
-  HRESULT hr = start ? m_engine->LaunchAScan(name.In()) : m_engine->StopAScan(name.In());
+  tarvixlib::CUniqueBstr name = BstrFromAnsi(NormalizeScanName(scan));
+  HRESULT hr = start ? m_engine->LaunchAScan(CBstrInput(name)) : m_engine->StopAScan(CBstrInput(name));
   CMyConsoleLog::Instance().YesNo(
       start ? "Launching the scan succeeded" : "Stopping the scan succeeded", hr == S_OK);
 }
@@ -352,13 +341,13 @@ void CConsoleOperations::StartOrStopScan(bool start, const char* scan) {
 void CConsoleOperations::GetLastScan(const char* scan) {
   CMyConsoleLog& log = CMyConsoleLog::Instance();
   log.Message("Retrieve last scan:");
-  CBstr name, date;
-  name.AssignAnsi(scan);  // passed as typed: no scan-name substitution here
-  if (m_engine->RetrieveLastScan(name.In(), date.Out()) != S_OK) {
+  tarvixlib::CUniqueBstr name = BstrFromAnsi(scan);  // passed as typed: no scan-name substitution here
+  tarvixlib::CUniqueBstr date;
+  if (m_engine->RetrieveLastScan(CBstrInput(name), date.Out()) != S_OK) {
     log.Message("RetrieveLastScan ERROR!");
     return;
   }
-  tarvixlib::CMyStringA text = date.ToAnsi();
+  tarvixlib::CMyStringA text = AnsiFromBstr(date.Get());
   log.Value("Last scan", text.IsEmpty() ? "Never completed!" : text.GetString());
 }
 
@@ -370,20 +359,20 @@ void CConsoleOperations::Viruslist(const char* filterArgument) {
   log.Message("Enumerate threat history:");
   HRESULT hr;
   for (;;) {
-    CBstr time, signatureName, file, signatureId, process;
+    tarvixlib::CUniqueBstr time, signatureName, file, signatureId, process;
     LONG status = 0, entryId = 0;
     hr = m_engine->GetThreatHistoryEntry(time.Out(), &status, signatureName.Out(), file.Out(),
                                          signatureId.Out(), process.Out(), &entryId);
     if (hr != S_OK) break;
     if (!ThreatFilterPasses(filter, status)) continue;
     char timeText[kThreatTimeChars];
-    FormatThreatTime(time.ToAnsi().GetString(), timeText);
+    FormatThreatTime(AnsiFromBstr(time.Get()).GetString(), timeText);
     CMyConsoleLineContainer block(true);
     block.AddHeader("Virus (ID %d):", static_cast<int>(entryId));
-    block.AddValue("File", file.ToAnsi().GetString());
-    block.AddValue("Sig-ID", signatureId.ToAnsi().GetString());
-    block.AddValue("Sig-Name", signatureName.ToAnsi().GetString());
-    block.AddValue("Process", process.ToAnsi().GetString());
+    block.AddValue("File", AnsiFromBstr(file.Get()).GetString());
+    block.AddValue("Sig-ID", AnsiFromBstr(signatureId.Get()).GetString());
+    block.AddValue("Sig-Name", AnsiFromBstr(signatureName.Get()).GetString());
+    block.AddValue("Process", AnsiFromBstr(process.Get()).GetString());
     block.AddValue("Time found", timeText);
     block.AddValue("Status", ThreatStatusText(status));
     block.Print();
@@ -423,9 +412,8 @@ void CConsoleOperations::EntryAction(EConsoleOption option, const char* id) {
   CMyConsoleLineContainer block(false);
   block.AddText(header);
   block.AddValue("ID", id);
-  CBstr entry;
-  entry.AssignAnsi(id);
-  block.AddYesNo(result, (m_engine->*method)(entry.In()) == S_OK);
+  tarvixlib::CUniqueBstr entry = BstrFromAnsi(id);
+  block.AddYesNo(result, (m_engine->*method)(CBstrInput(entry)) == S_OK);
   block.Print();
 }
 
@@ -440,9 +428,8 @@ void CConsoleOperations::SwapVdb(const char* fileName) {
   CMyConsoleLineContainer block(false);
   block.AddText("Replacing Virus Database:");
   block.AddValue("Filename", fileName);
-  CBstr name;
-  name.AssignAnsi(fileName);
-  block.AddYesNo("Replaced successfully", m_engine->SwapVirusDatabase(name.In()) == S_OK);
+  tarvixlib::CUniqueBstr name = BstrFromAnsi(fileName);
+  block.AddYesNo("Replaced successfully", m_engine->SwapVirusDatabase(CBstrInput(name)) == S_OK);
   block.Print();
 }
 
@@ -450,9 +437,8 @@ void CConsoleOperations::SwapSdb(const char* fileName) {
   CMyConsoleLineContainer block(false);
   block.AddText("Replacing Antispam Database:");
   block.AddValue("Filename", fileName);
-  CBstr name;
-  name.AssignAnsi(fileName);
-  HRESULT hr = m_engine->SwapAntispamDatabase(name.In());
+  tarvixlib::CUniqueBstr name = BstrFromAnsi(fileName);
+  HRESULT hr = m_engine->SwapAntispamDatabase(CBstrInput(name));
   block.AddYesNo("The virus database was successfully replaced", hr == S_OK || hr == S_FALSE);
   block.AddEmpty();
   if (hr == S_OK) {
@@ -473,23 +459,24 @@ void CConsoleOperations::AntispamReport(const CConsoleCommandLine& commandLine) 
   const bool entries = all || commandLine.IsSelected(kOptSDBSignatureCount);
   if (!version && !time && !databaseVersion && !entries) return;
   CMyConsoleLog& log = CMyConsoleLog::Instance();
-  CBstr engineVersion, databaseTime, databaseVersionText, databaseEntries;
+  tarvixlib::CUniqueBstr engineVersion, databaseTime, databaseVersionText, databaseEntries;
   if (m_engine->GetAntispamInfo(engineVersion.Out(), databaseTime.Out(),
                                 databaseVersionText.Out(), databaseEntries.Out()) != S_OK) {
     log.Message("GetAntispamInfo ERROR!");
     return;
   }
-  if (version) log.Value("Antispam Engine Version", engineVersion.ToAnsi().GetString());
-  if (time) log.Value("Antispam Database Time", databaseTime.ToAnsi().GetString());
+  if (version) log.Value("Antispam Engine Version", AnsiFromBstr(engineVersion.Get()).GetString());
+  if (time) log.Value("Antispam Database Time", AnsiFromBstr(databaseTime.Get()).GetString());
   if (databaseVersion)
-    log.Value("Antispam Database Version", databaseVersionText.ToAnsi().GetString());
-  if (entries) log.Value("Antispam Database Entries", databaseEntries.ToAnsi().GetString());
+    log.Value("Antispam Database Version", AnsiFromBstr(databaseVersionText.Get()).GetString());
+  if (entries) log.Value("Antispam Database Entries", AnsiFromBstr(databaseEntries.Get()).GetString());
 }
 
 void CConsoleOperations::WaitForCallbacks() {
   CMyConsoleLog& log = CMyConsoleLog::Instance();
-  CTarvixEvent sink;
-  m_engine->RegisterCallback(0, &sink);
+  // The object may keep a reference to the sink beyond UnregisterCallback.
+  tarvixlib::CComPtr<CTarvixEvent> sink = tarvixlib::CComObjectMake<CTarvixEvent>();
+  m_engine->RegisterCallback(0, sink.Get());
   log.Message("Waiting for incoming callbacks - Press \"Return\" to quit");
   m_input.ReadChar();
   log.Message("Stop.");

@@ -26,13 +26,7 @@ constexpr LONG kStatusTextIndex = 6;
 
 }  // namespace
 
-HRESULT STDMETHODCALLTYPE CTarvixEvent::QueryInterface(REFIID, void** object) {
-  if (!object) return E_POINTER;
-  *object = static_cast<ITarvixEvent*>(this);
-  return S_OK;
-}
-
-HRESULT STDMETHODCALLTYPE CTarvixEvent::OnVirusFound(ITarvixEventInfo* info) {
+HRESULT STDMETHODCALLTYPE CTarvixEvent::OnVirusFound(ITarvixEventInfo* info) noexcept {
   CMyConsoleLog& log = CMyConsoleLog::Instance();
   log.Message("\n******************* Found virus *******************");
   if (!info) {
@@ -41,11 +35,11 @@ HRESULT STDMETHODCALLTYPE CTarvixEvent::OnVirusFound(ITarvixEventInfo* info) {
   }
   HRESULT statusText = S_OK;
   for (const SEventValue& value : kEventValues) {
-    CBstr text;
+    tarvixlib::CUniqueBstr text;
     HRESULT hr = info->GetValue(value.index, text.Out());
     if (value.index == kTimeIndex) {
       char time[kThreatTimeChars];
-      FormatThreatTime(text.ToAnsi().GetString(), time);
+      FormatThreatTime(AnsiFromBstr(text.Get()).GetString(), time);
       log.Message(value.format, static_cast<int>(hr), time);
     } else {
       log.Message(value.format, static_cast<int>(hr), text.Get());

@@ -3,6 +3,7 @@
 #include "console/consoleline.h"
 #include "foundation/myprintf.h"
 #include "foundation/textconv.h"
+#include "foundation/winhandles.h"
 
 #include <cstring>
 #include <new>
@@ -14,26 +15,6 @@ namespace {
 using GetFileVersionInfoSizeWFn = DWORD(WINAPI*)(LPCWSTR, LPDWORD);
 using GetFileVersionInfoWFn = BOOL(WINAPI*)(LPCWSTR, DWORD, DWORD, LPVOID);
 using VerQueryValueWFn = BOOL(WINAPI*)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
-
-// Owner of a library loaded at run time.
-class CLoadedLibrary {
-public:
-  explicit CLoadedLibrary(const char* name)
-      : m_module(LoadLibraryExA(name, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH)) {}
-  CLoadedLibrary(const CLoadedLibrary&) = delete;
-  CLoadedLibrary& operator=(const CLoadedLibrary&) = delete;
-  ~CLoadedLibrary() {
-    if (m_module) FreeLibrary(m_module);
-  }
-  template <typename Fn>
-  Fn Get(const char* name) const {
-    return m_module ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m_module, name)))
-                    : nullptr;
-  }
-
-private:
-  HMODULE m_module;
-};
 
 // Owner of the version data block.
 class CVersionData {
@@ -70,10 +51,11 @@ void QueryString(VerQueryValueWFn query, const void* data, DWORD translation, co
 bool ReadVersionHeader(const wchar_t* modulePath, SVersionHeader& header) {
   header = SVersionHeader();
   if (!modulePath) return false;
-  CLoadedLibrary version("version.dll");
-  auto getSize = version.Get<GetFileVersionInfoSizeWFn>("GetFileVersionInfoSizeW");
-  auto getInfo = version.Get<GetFileVersionInfoWFn>("GetFileVersionInfoW");
-  auto query = version.Get<VerQueryValueWFn>("VerQueryValueW");
+  using tarvixlib::ModuleTraits;
+  tarvixlib::CUniqueModule version(LoadLibraryExA("version.dll", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  auto getSize = ModuleTraits::Proc<GetFileVersionInfoSizeWFn>(version.Get(), "GetFileVersionInfoSizeW");
+  auto getInfo = ModuleTraits::Proc<GetFileVersionInfoWFn>(version.Get(), "GetFileVersionInfoW");
+  auto query = ModuleTraits::Proc<VerQueryValueWFn>(version.Get(), "VerQueryValueW");
   if (!getSize || !getInfo || !query) return false;
 
   DWORD handle = 0;

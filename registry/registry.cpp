@@ -4,51 +4,34 @@
 #include <new>
 
 #include "foundation/singleton.h"
+#include "foundation/winhandles.h"
 
 namespace tarvixlib {
 namespace registry {
 
 namespace {
 
-// The one owner of an open key.
-class CRegKey {
-public:
-  CRegKey() = default;
-  ~CRegKey() { Close(); }
-  CRegKey(const CRegKey&) = delete;
-  CRegKey& operator=(const CRegKey&) = delete;
+// An open key, or an empty owner when it cannot be opened.
+CUniqueRegKey OpenKey(HKEY root, const char* path, REGSAM access) {
+  HKEY key = nullptr;
+  if (!root || RegOpenKeyExA(root, path ? path : "", 0, access, &key) != ERROR_SUCCESS)
+    return CUniqueRegKey();
+  return CUniqueRegKey(key);
+}
 
-  bool Open(HKEY root, const char* path, REGSAM access) {
-    Close();
-    HKEY key = nullptr;
-    if (!root || RegOpenKeyExA(root, path ? path : "", 0, access, &key) != ERROR_SUCCESS)
-      return false;
-    key_ = key;
-    return true;
-  }
-  bool Create(HKEY root, const char* path, REGSAM access) {
-    Close();
-    HKEY key = nullptr;
-    if (!root || RegCreateKeyExA(root, path ? path : "", 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                 access, nullptr, &key, nullptr) != ERROR_SUCCESS)
-      return false;
-    key_ = key;
-    return true;
-  }
-  void Close() {
-    if (key_) RegCloseKey(key_);
-    key_ = nullptr;
-  }
-  HKEY Get() const { return key_; }
-
-private:
-  HKEY key_ = nullptr;
-};
+// An opened or newly created key, or an empty owner.
+CUniqueRegKey CreateKey(HKEY root, const char* path, REGSAM access) {
+  HKEY key = nullptr;
+  if (!root || RegCreateKeyExA(root, path ? path : "", 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                               nullptr, &key, nullptr) != ERROR_SUCCESS)
+    return CUniqueRegKey();
+  return CUniqueRegKey(key);
+}
 
 bool SetValue(HKEY root, const char* path, const char* valueName, DWORD type, const void* data,
               DWORD size, uint32_t view) {
-  CRegKey key;
-  if (!key.Create(root, path, KEY_WRITE | view)) return false;
+  CUniqueRegKey key = CreateKey(root, path, KEY_WRITE | view);
+  if (!key) return false;
   return RegSetValueExA(key.Get(), valueName, 0, type, static_cast<const BYTE*>(data), size) ==
          ERROR_SUCCESS;
 }
@@ -89,9 +72,9 @@ bool ReadDword(HKEY key, const char* valueName, uint32_t* value) {
 
 uint32_t ReadDwordDefault(HKEY root, const char* path, const char* valueName,
                           uint32_t defaultValue, uint32_t view) {
-  CRegKey key;
+  CUniqueRegKey key = OpenKey(root, path, KEY_READ | view);
   uint32_t value = 0;
-  if (!key.Open(root, path, KEY_READ | view) || !ReadDword(key.Get(), valueName, &value))
+  if (!key || !ReadDword(key.Get(), valueName, &value))
     return defaultValue;
   return value;
 }
@@ -99,15 +82,16 @@ uint32_t ReadDwordDefault(HKEY root, const char* path, const char* valueName,
 bool ReadString(HKEY root, const char* path, const char* valueName, char* buffer,
                 size_t bufferSize, uint32_t view) {
   if (buffer && bufferSize) buffer[0] = '\0';
-  CRegKey key;
-  return key.Open(root, path, KEY_READ | view) &&
+  CUniqueRegKey key = OpenKey(root, path, KEY_READ | view);
+  return key &&
          QueryString(key.Get(), valueName, buffer, bufferSize);
 }
 
 uint32_t ReadStringSize(HKEY root, const char* path, const char* valueName, char* buffer,
                         uint32_t* size, uint32_t view) {
-  CRegKey key;
-  if (!size || !key.Open(root, path, KEY_READ | view)) return 0;
+  if (!size) return 0;
+  CUniqueRegKey key = OpenKey(root, path, KEY_READ | view);
+  if (!key) return 0;
   DWORD type = 0, needed = 0;
   if (RegQueryValueExA(key.Get(), valueName, nullptr, &type, nullptr, &needed) != ERROR_SUCCESS ||
       type != REG_SZ)
@@ -121,8 +105,8 @@ uint32_t ReadStringSize(HKEY root, const char* path, const char* valueName, char
 
 bool ReadStringList(HKEY root, const char* path, const char* valueName, StringList& list,
                     uint32_t view) {
-  CRegKey key;
-  if (!key.Open(root, path, KEY_READ | view)) return false;
+  CUniqueRegKey key = OpenKey(root, path, KEY_READ | view);
+  if (!key) return false;
   DWORD type = 0, bytes = 0;
   if (RegQueryValueExA(key.Get(), valueName, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
       type != REG_MULTI_SZ)
@@ -174,14 +158,14 @@ bool WriteStringList(HKEY root, const char* path, const char* valueName, const S
 }
 
 bool DeleteValue(HKEY root, const char* path, const char* valueName, uint32_t view) {
-  CRegKey key;
-  if (key.Open(root, path, KEY_WRITE | view)) RegDeleteValueA(key.Get(), valueName);
+  CUniqueRegKey key = OpenKey(root, path, KEY_WRITE | view);
+  if (key) RegDeleteValueA(key.Get(), valueName);
   return true;
 }
 
 bool DeleteKeyTree(HKEY root, const char* path, const char* spared, uint32_t view) {
-  CRegKey key;
-  if (!key.Open(root, path, KEY_READ | KEY_WRITE | view)) return false;
+  CUniqueRegKey key = OpenKey(root, path, KEY_READ | KEY_WRITE | view);
+  if (!key) return false;
   char name[1001];
   for (DWORD index = 0;;) {
     DWORD length = sizeof name;
@@ -198,10 +182,9 @@ bool DeleteKeyTree(HKEY root, const char* path, const char* spared, uint32_t vie
     // The same index names the next sub-key once this one is gone; a sub-key
     // that cannot be deleted is stepped over instead of tried for ever.
     DeleteKeyTree(key.Get(), name, nullptr, view);
-    CRegKey still;
-    if (still.Open(key.Get(), name, KEY_READ | view)) ++index;
+    if (OpenKey(key.Get(), name, KEY_READ | view)) ++index;
   }
-  key.Close();
+  key.Reset();
   RegDeleteKeyExA(root, path ? path : "", view, 0);
   return true;
 }
@@ -209,22 +192,19 @@ bool DeleteKeyTree(HKEY root, const char* path, const char* spared, uint32_t vie
 // ---- entries ----
 
 bool CMyRegistryEntryKey::Load() {
-  CRegKey key;
-  present_ = key.Open(root_, Path(), KEY_READ | view_) ? 1 : 0;
+  present_ = OpenKey(root_, Path(), KEY_READ | view_) ? 1 : 0;
   return IsPresent();
 }
 
 bool CMyRegistryEntryKey::Store(bool force) {
   if (!force && IsPresent()) return false;
-  CRegKey key;
-  return key.Create(root_, Path(), KEY_WRITE | view_);
+  return static_cast<bool>(CreateKey(root_, Path(), KEY_WRITE | view_));
 }
 
 bool CMyRegistryEntryKey::Remove() {
   if (!IsPresent()) return false;
   DeleteKeyTree(root_, Path(), nullptr, view_);
-  CRegKey key;
-  present_ = key.Open(root_, Path(), KEY_READ | view_) ? 1 : 0;
+  present_ = OpenKey(root_, Path(), KEY_READ | view_) ? 1 : 0;
   return !IsPresent();
 }
 
@@ -294,9 +274,9 @@ bool CMyRegistryEntryStringList::Store(bool force) {
 }
 
 bool CMyRegistryEntryDword::Load() {
-  CRegKey key;
+  CUniqueRegKey key = OpenKey(root_, Path(), KEY_READ | view_);
   uint32_t value = 0;
-  if (key.Open(root_, Path(), KEY_READ | view_) && ReadDword(key.Get(), ValueName(), &value)) {
+  if (key && ReadDword(key.Get(), ValueName(), &value)) {
     value_ = value;
     present_ = 1;
   } else {

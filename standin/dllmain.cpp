@@ -5,6 +5,8 @@
 
 #include <new>
 
+#include "foundation/comobject.h"
+#include "foundation/winhandles.h"
 #include "standin/engine.h"
 
 namespace tarvixstandin {
@@ -19,47 +21,33 @@ constexpr wchar_t kDescription[] = L"Tarvix R6 stand-in engine";
 HMODULE g_module = nullptr;
 volatile LONG g_locks = 0;
 
-class CClassFactory : public IClassFactory {
+// A counted object like the engines it makes: while a client holds it,
+// DllCanUnloadNow says no.
+class CClassFactory final : public tarvixlib::CComObject<IClassFactory> {
 public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown && iid != IID_IClassFactory) return E_NOINTERFACE;
-    *object = static_cast<IClassFactory*>(this);
-    return S_OK;
-  }
-  // A static object: no reference counting.
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) noexcept override {
     if (!object) return E_POINTER;
     *object = nullptr;
     if (outer) return CLASS_E_NOAGGREGATION;
-    CStandinEngine* engine = nullptr;
-    HRESULT hr = CStandinEngine::CreateFromEnvironment(&engine);
+    tarvixlib::CComPtr<CStandinEngine> engine;
+    HRESULT hr = CStandinEngine::CreateFromEnvironment(engine);
     if (FAILED(hr)) return hr;
-    hr = engine->QueryInterface(iid, object);
-    engine->Release();
-    return hr;
+    return engine.QueryTo(iid, object);
   }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override {
     if (lock) InterlockedIncrement(&g_locks);
     else InterlockedDecrement(&g_locks);
     return S_OK;
   }
 };
 
-CClassFactory g_factory;
-
 bool SetKeyValue(const wchar_t* key, const wchar_t* name, const wchar_t* value) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
+  tarvixlib::CUniqueRegKey handle;
+  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_WRITE, nullptr, handle.Out(),
                       nullptr) != ERROR_SUCCESS)
     return false;
-  LONG rc = RegSetValueExW(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                           static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t)));
-  RegCloseKey(handle);
-  return rc == ERROR_SUCCESS;
+  return RegSetValueExW(handle.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -79,11 +67,11 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, 
   if (!object) return E_POINTER;
   *object = nullptr;
   if (clsid != kCLSID_StandinEngine) return CLASS_E_CLASSNOTAVAILABLE;
-  return g_factory.QueryInterface(iid, object);
+  return tarvixlib::CComObjectMake<CClassFactory>().QueryTo(iid, object);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return (g_objectCount == 0 && g_locks == 0) ? S_OK : S_FALSE;
+  return (tarvixlib::LiveComObjects() == 0 && g_locks == 0) ? S_OK : S_FALSE;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {

@@ -7,7 +7,9 @@
 
 namespace tarvixstandin {
 
-volatile LONG g_objectCount = 0;
+using tarvixlib::CComObjectMake;
+using tarvixlib::CComPtr;
+using tarvixlib::CUniqueHandle;
 
 namespace {
 
@@ -39,31 +41,15 @@ BSTR MakeString(const SValue& value) {
 }
 
 // The data object of one event: values 0 to 7 as the scenario gives them.
-class CStandinEventInfo final : public ITarvixEventInfo {
+class CStandinEventInfo final : public tarvixlib::CComObject<ITarvixEventInfo> {
 public:
-  explicit CStandinEventInfo(const SCallbackEvent& event) : m_event(event) {
-    InterlockedIncrement(&g_objectCount);
-  }
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (iid != IID_IUnknown && iid != kIID_ITarvixEventInfo) return E_NOINTERFACE;
-    AddRef();
-    *object = static_cast<ITarvixEventInfo*>(this);
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&m_references); }
-  ULONG STDMETHODCALLTYPE Release() override {
-    LONG left = InterlockedDecrement(&m_references);
-    if (left == 0) delete this;
-    return static_cast<ULONG>(left);
-  }
-  HRESULT STDMETHODCALLTYPE GetValueCount(LONG* count) override {
+  explicit CStandinEventInfo(const SCallbackEvent& event) : m_event(event) {}
+  HRESULT STDMETHODCALLTYPE GetValueCount(LONG* count) noexcept override {
     if (!count) return E_POINTER;
     *count = kEventValueCount;
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE GetValue(LONG index, BSTR* value) override {
+  HRESULT STDMETHODCALLTYPE GetValue(LONG index, BSTR* value) noexcept override {
     if (!value) return E_POINTER;
     *value = nullptr;
     if (index < 0 || index >= kEventValueCount) return E_INVALIDARG;
@@ -74,27 +60,21 @@ public:
   }
 
 private:
-  ~CStandinEventInfo() { InterlockedDecrement(&g_objectCount); }
-  volatile LONG m_references = 1;
   SCallbackEvent m_event;
 };
 
 }  // namespace
 
 CStandinEngine::CStandinEngine(const CScenario& scenario) : m_scenario(scenario) {
-  InterlockedIncrement(&g_objectCount);
   wchar_t path[MAX_PATH];
   DWORD n = GetEnvironmentVariableW(L"TARVIX_R6_LOG", path, MAX_PATH);
   if (n > 0 && n < MAX_PATH) m_logPath.assign(path, n);
 }
 
-CStandinEngine::~CStandinEngine() {
-  StopCallbackThread();
-  InterlockedDecrement(&g_objectCount);
-}
+CStandinEngine::~CStandinEngine() { StopCallbackThread(); }
 
-HRESULT CStandinEngine::CreateFromEnvironment(CStandinEngine** engine) {
-  *engine = nullptr;
+HRESULT CStandinEngine::CreateFromEnvironment(CComPtr<CStandinEngine>& engine) {
+  engine.Reset();
   CScenario scenario;
   wchar_t path[MAX_PATH];
   DWORD n = GetEnvironmentVariableW(L"TARVIX_R6_SCENARIO", path, MAX_PATH);
@@ -109,8 +89,8 @@ HRESULT CStandinEngine::CreateFromEnvironment(CStandinEngine** engine) {
       return E_FAIL;
     }
   }
-  *engine = new (std::nothrow) CStandinEngine(scenario);
-  return *engine ? S_OK : E_OUTOFMEMORY;
+  engine = CComObjectMake<CStandinEngine>(scenario);
+  return S_OK;
 }
 
 std::vector<std::string> CStandinEngine::GetCalls() const {
@@ -122,13 +102,13 @@ void CStandinEngine::Record(const std::string& line) {
   std::lock_guard<std::mutex> hold(m_lock);
   m_log.push_back(line);
   if (m_logPath.empty()) return;
-  HANDLE file = CreateFileW(m_logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  CUniqueHandle file(CreateFileW(m_logPath.c_str(), FILE_APPEND_DATA,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return;
   std::string text = line + "\n";
   DWORD written = 0;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
+  WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 const SAnswer* CStandinEngine::Begin(EMethod method, const BSTR* input) {
@@ -162,23 +142,6 @@ HRESULT CStandinEngine::AnswerString(EMethod method, BSTR* text, const BSTR* inp
 HRESULT CStandinEngine::AnswerPlain(EMethod method, const BSTR* input) {
   const SAnswer* answer = Begin(method, input);
   return answer ? answer->result : E_NOTIMPL;
-}
-
-HRESULT STDMETHODCALLTYPE CStandinEngine::QueryInterface(REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  if (iid != IID_IUnknown && iid != kIID_IR6Engine) return E_NOINTERFACE;
-  AddRef();
-  *object = static_cast<IR6Engine*>(this);
-  return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE CStandinEngine::AddRef() { return InterlockedIncrement(&m_references); }
-
-ULONG STDMETHODCALLTYPE CStandinEngine::Release() {
-  LONG left = InterlockedDecrement(&m_references);
-  if (left == 0) delete this;
-  return static_cast<ULONG>(left);
 }
 
 HRESULT STDMETHODCALLTYPE CStandinEngine::DetectionOfProduct(R6BOOL* v) {
@@ -332,33 +295,37 @@ HRESULT STDMETHODCALLTYPE CStandinEngine::SwapAntispamDatabase(BSTR* fileName) {
 void CStandinEngine::FireCallbacks(ITarvixEvent* sink) {
   if (!sink) return;
   for (const SCallbackEvent& event : m_scenario.Events()) {
-    CStandinEventInfo* info = new (std::nothrow) CStandinEventInfo(event);
-    if (!info) return;
-    HRESULT hr = sink->OnVirusFound(info);
-    info->Release();
+    CComPtr<CStandinEventInfo> info = CComObjectMake<CStandinEventInfo>(event);
+    HRESULT hr = sink->OnVirusFound(info.Get());
     char line[64];
     snprintf(line, sizeof(line), "OnVirusFound -> 0x%08lx", static_cast<unsigned long>(hr));
     Record(line);
   }
 }
 
+CComPtr<ITarvixEvent> CStandinEngine::RegisteredSink() const {
+  std::lock_guard<std::mutex> hold(m_lock);
+  return m_sink;
+}
+
+void CStandinEngine::FireRegisteredCallbacks() { FireCallbacks(RegisteredSink().Get()); }
+
 DWORD WINAPI CStandinEngine::CallbackThread(void* self) {
   CStandinEngine* engine = static_cast<CStandinEngine*>(self);
   const CScenario& scenario = engine->m_scenario;
   bool fire = false;
   if (scenario.GetCallbackMode() == kCallbackTrigger) {
-    HANDLE trigger = CreateEventW(nullptr, TRUE, FALSE, scenario.GetCallbackTrigger().c_str());
+    CUniqueHandle trigger(CreateEventW(nullptr, TRUE, FALSE, scenario.GetCallbackTrigger().c_str()));
     if (trigger) {
-      HANDLE waits[2] = {engine->m_stop, trigger};
+      HANDLE waits[2] = {engine->m_stop.Get(), trigger.Get()};
       fire = WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
-      CloseHandle(trigger);
     }
   } else {
     // A delayed run always fires: unregistering waits for it to finish.
     Sleep(scenario.GetCallbackDelay());
     fire = true;
   }
-  if (fire) engine->FireCallbacks(engine->m_sink);
+  if (fire) engine->FireRegisteredCallbacks();
   return 0;
 }
 
@@ -366,33 +333,38 @@ HRESULT STDMETHODCALLTYPE CStandinEngine::RegisterCallback(LONG reserved, ITarvi
   Record("RegisterCallback " + std::to_string(reserved));
   const SAnswer* answer = m_scenario.Answer(kRegisterCallback, 0);
   StopCallbackThread();
-  m_sink = sink;
-  if (sink && m_scenario.GetCallbackMode() != kCallbackManual && !m_scenario.Events().empty()) {
-    m_stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (m_stop) m_thread = CreateThread(nullptr, 0, CallbackThread, this, 0, nullptr);
+  CComPtr<ITarvixEvent> previous;
+  {
+    std::lock_guard<std::mutex> hold(m_lock);
+    previous = std::move(m_sink);
+    m_sink = CComPtr<ITarvixEvent>(sink);  // our own reference, as the service takes one
   }
-  return answer ? answer->result : S_OK;
+  if (sink && m_scenario.GetCallbackMode() != kCallbackManual && !m_scenario.Events().empty()) {
+    m_stop.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (m_stop) m_thread.Reset(CreateThread(nullptr, 0, CallbackThread, this, 0, nullptr));
+  }
+  return answer ? answer->result : S_OK;  // `previous` is released outside the lock
 }
 
 HRESULT STDMETHODCALLTYPE CStandinEngine::UnregisterCallback(LONG reserved) {
   Record("UnregisterCallback " + std::to_string(reserved));
   const SAnswer* answer = m_scenario.Answer(kUnregisterCallback, 0);
   StopCallbackThread();
-  m_sink = nullptr;
+  CComPtr<ITarvixEvent> previous;
+  {
+    std::lock_guard<std::mutex> hold(m_lock);
+    previous = std::move(m_sink);
+  }
   return answer ? answer->result : S_OK;
 }
 
 void CStandinEngine::StopCallbackThread() {
   if (m_thread) {
-    SetEvent(m_stop);
-    WaitForSingleObject(m_thread, INFINITE);
-    CloseHandle(m_thread);
-    m_thread = nullptr;
+    SetEvent(m_stop.Get());
+    WaitForSingleObject(m_thread.Get(), INFINITE);
+    m_thread.Reset();
   }
-  if (m_stop) {
-    CloseHandle(m_stop);
-    m_stop = nullptr;
-  }
+  m_stop.Reset();
 }
 
 }  // namespace tarvixstandin

@@ -2,6 +2,11 @@
 // slot layout and answers from a scenario (standin/scenario.h). Every call
 // is recorded (method and input strings) and, when TARVIX_R6_LOG names a
 // file, appended to it as a UTF-8 line, so tests can see what was passed.
+//
+// The callback sink is held like a real server holds it: a reference of its
+// own from RegisterCallback to UnregisterCallback (or the engine's end), so
+// a client that counts the sink's references wrongly fails here as it would
+// against the service.
 #pragma once
 
 #include <windows.h>
@@ -11,35 +16,28 @@
 #include <vector>
 
 #include "console/r6engine.h"
+#include "foundation/comobject.h"
+#include "foundation/comptr.h"
+#include "foundation/winhandles.h"
 #include "standin/scenario.h"
 
 namespace tarvixstandin {
 
-// Live COM objects of the module (for DllCanUnloadNow).
-extern volatile LONG g_objectCount;
-
-class CStandinEngine final : public IR6Engine {
+class CStandinEngine final : public tarvixlib::CComObject<IR6Engine> {
 public:
   explicit CStandinEngine(const CScenario& scenario);
-  CStandinEngine(const CStandinEngine&) = delete;
-  CStandinEngine& operator=(const CStandinEngine&) = delete;
 
   // Creates an engine whose scenario comes from the file TARVIX_R6_SCENARIO
   // names (none set: an empty scenario). Fails with E_FAIL when the file
   // cannot be read or parsed.
-  static HRESULT CreateFromEnvironment(CStandinEngine** engine);
+  static HRESULT CreateFromEnvironment(tarvixlib::CComPtr<CStandinEngine>& engine);
 
   // The calls so far, e.g. "LaunchAScan <REMOVEABLE>" or "DeleteInfection null".
   std::vector<std::string> GetCalls() const;
   // Fires the scenario's events into `sink` now, on the calling thread.
   void FireCallbacks(ITarvixEvent* sink);
   // The same into the sink RegisterCallback received (none: nothing).
-  void FireRegisteredCallbacks() { FireCallbacks(m_sink); }
-
-  // IUnknown
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-  ULONG STDMETHODCALLTYPE AddRef() override;
-  ULONG STDMETHODCALLTYPE Release() override;
+  void FireRegisteredCallbacks();
 
   // IR6Engine
   HRESULT STDMETHODCALLTYPE DetectionOfProduct(R6BOOL* installed) override;
@@ -83,7 +81,7 @@ public:
   HRESULT STDMETHODCALLTYPE UnregisterCallback(LONG reserved) override;
 
 private:
-  ~CStandinEngine();
+  ~CStandinEngine() override;
 
   // Records the call and returns its answer (null: E_NOTIMPL, write nothing).
   const SAnswer* Begin(EMethod method, const BSTR* input = nullptr);
@@ -91,18 +89,21 @@ private:
   HRESULT AnswerFlag(EMethod method, R6BOOL* flag);
   HRESULT AnswerString(EMethod method, BSTR* text, const BSTR* input = nullptr);
   HRESULT AnswerPlain(EMethod method, const BSTR* input = nullptr);
+  // The registered sink, with a reference for the caller; null when none.
+  tarvixlib::CComPtr<ITarvixEvent> RegisteredSink() const;
   void StopCallbackThread();
   static DWORD WINAPI CallbackThread(void* self);
 
-  volatile LONG m_references = 1;
   CScenario m_scenario;
   size_t m_calls[kMethodCount] = {};
   mutable std::mutex m_lock;
   std::vector<std::string> m_log;
   std::wstring m_logPath;
-  ITarvixEvent* m_sink = nullptr;
-  HANDLE m_thread = nullptr;
-  HANDLE m_stop = nullptr;
+  tarvixlib::CComPtr<ITarvixEvent> m_sink;  // under m_lock
+  // The thread that fires the events after RegisterCallback, and its stop
+  // event; touched only by the calls that register and unregister.
+  tarvixlib::CUniqueHandle m_thread;
+  tarvixlib::CUniqueHandle m_stop;
 };
 
 }  // namespace tarvixstandin

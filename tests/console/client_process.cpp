@@ -3,31 +3,13 @@
 #include <mutex>
 #include <thread>
 
+#include "foundation/winhandles.h"
+
 namespace consoletest {
 
+using tarvixlib::CUniqueHandle;
+
 namespace {
-
-// Owner of one kernel handle.
-class CHandle {
-public:
-  CHandle() = default;
-  explicit CHandle(HANDLE h) : m_h(h) {}
-  CHandle(const CHandle&) = delete;
-  CHandle& operator=(const CHandle&) = delete;
-  ~CHandle() { Close(); }
-  HANDLE Get() const { return m_h; }
-  HANDLE* Out() {
-    Close();
-    return &m_h;
-  }
-  void Close() {
-    if (m_h && m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
-    m_h = nullptr;
-  }
-
-private:
-  HANDLE m_h = nullptr;
-};
 
 // Restores an environment variable of this process when it goes.
 class CEnvironmentOverride {
@@ -55,7 +37,7 @@ SClientRun RunClient(const std::wstring& exe, const std::wstring& arguments,
                      const std::vector<SClientStep>& steps, DWORD timeoutMs) {
   SClientRun run;
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  CHandle outRead, outWrite, inRead, inWrite;
+  CUniqueHandle outRead, outWrite, inRead, inWrite;
   if (!CreatePipe(outRead.Out(), outWrite.Out(), &inherit, 0) ||
       !CreatePipe(inRead.Out(), inWrite.Out(), &inherit, 0)) {
     run.problem = "CreatePipe failed";
@@ -63,7 +45,7 @@ SClientRun RunClient(const std::wstring& exe, const std::wstring& arguments,
   }
   SetHandleInformation(outRead.Get(), HANDLE_FLAG_INHERIT, 0);
   SetHandleInformation(inWrite.Get(), HANDLE_FLAG_INHERIT, 0);
-  CHandle errWrite(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
+  CUniqueHandle errWrite(CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0,
                                nullptr));
 
   std::vector<CEnvironmentOverride*> overrides;
@@ -88,10 +70,10 @@ SClientRun RunClient(const std::wstring& exe, const std::wstring& arguments,
     return run;
   }
   run.started = true;
-  CHandle processHandle(process.hProcess), threadHandle(process.hThread);
-  outWrite.Close();  // the child holds its own copies
-  inRead.Close();
-  errWrite.Close();
+  CUniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+  outWrite.Reset();  // the child holds its own copies
+  inRead.Reset();
+  errWrite.Reset();
 
   std::mutex lock;
   std::string output;
@@ -122,7 +104,7 @@ SClientRun RunClient(const std::wstring& exe, const std::wstring& arguments,
       break;
     }
     if (!step.setEvent.empty()) {
-      CHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, step.setEvent.c_str()));
+      CUniqueHandle event(OpenEventW(EVENT_MODIFY_STATE, FALSE, step.setEvent.c_str()));
       if (!event.Get() || !SetEvent(event.Get())) run.problem = "cannot set the event";
     }
     if (!step.writeInput.empty()) {
@@ -131,7 +113,7 @@ SClientRun RunClient(const std::wstring& exe, const std::wstring& arguments,
                 &written, nullptr);
     }
   }
-  inWrite.Close();  // end of input
+  inWrite.Reset();  // end of input
 
   if (WaitForSingleObject(processHandle.Get(), left()) == WAIT_OBJECT_0) {
     run.finished = true;
@@ -153,20 +135,20 @@ CTempFile::CTempFile(const std::wstring& stem, const std::string& text) {
   static LONG counter = 0;
   m_path = base + stem + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
            std::to_wstring(InterlockedIncrement(&counter)) + L".txt";
-  CHandle file(CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  CUniqueHandle file(CreateFileW(m_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr));
   DWORD written = 0;
-  if (file.Get() != INVALID_HANDLE_VALUE && !text.empty())
+  if (file && !text.empty())
     WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 CTempFile::~CTempFile() { DeleteFileW(m_path.c_str()); }
 
 std::string CTempFile::Read() const {
-  CHandle file(CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+  CUniqueHandle file(CreateFileW(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   std::string text;
-  if (file.Get() == INVALID_HANDLE_VALUE) return text;
+  if (!file) return text;
   char buffer[4096];
   DWORD got = 0;
   while (ReadFile(file.Get(), buffer, sizeof(buffer), &got, nullptr) && got > 0)

@@ -61,24 +61,13 @@ public:
   int reads = 0;
 };
 
-// Owner of one in-process stand-in engine.
-class CEngineHolder {
-public:
-  explicit CEngineHolder(const std::string& scenarioText) {
-    tarvixstandin::CScenario scenario;
-    std::string error;
-    EXPECT_TRUE(scenario.Parse(scenarioText.data(), scenarioText.size(), error)) << error;
-    m_engine = new tarvixstandin::CStandinEngine(scenario);
-  }
-  CEngineHolder(const CEngineHolder&) = delete;
-  CEngineHolder& operator=(const CEngineHolder&) = delete;
-  ~CEngineHolder() { m_engine->Release(); }
-  tarvixstandin::CStandinEngine* operator->() const { return m_engine; }
-  tarvixstandin::CStandinEngine* Get() const { return m_engine; }
-
-private:
-  tarvixstandin::CStandinEngine* m_engine = nullptr;
-};
+// An in-process stand-in engine answering from a scenario text.
+inline tarvixlib::CComPtr<tarvixstandin::CStandinEngine> MakeEngine(const std::string& scenarioText) {
+  tarvixstandin::CScenario scenario;
+  std::string error;
+  EXPECT_TRUE(scenario.Parse(scenarioText.data(), scenarioText.size(), error)) << error;
+  return tarvixlib::CComObjectMake<tarvixstandin::CStandinEngine>(scenario);
+}
 
 // The result of running the operations of one command line.
 struct SRun {
@@ -95,7 +84,8 @@ inline SRun RunOperations(const std::vector<std::string>& args, const std::strin
   for (const std::string& a : args) argv.push_back(a.c_str());
   tarvixconsole::CConsoleCommandLine commandLine;
   commandLine.Parse(static_cast<int>(argv.size()), argv.data());
-  CEngineHolder engine(scenario);
+  const long objectsBefore = tarvixlib::LiveComObjects().load();
+  tarvixlib::CComPtr<tarvixstandin::CStandinEngine> engine = MakeEngine(scenario);
   CRecordingPower power;
   CScriptedInput input;
   input.action = [&engine]() { engine->FireRegisteredCallbacks(); };
@@ -109,6 +99,10 @@ inline SRun RunOperations(const std::vector<std::string>& args, const std::strin
   run.calls = engine->GetCalls();
   run.power = power.calls;
   run.reads = input.reads;
+  engine.Reset();
+  // The engine, the callback sink and every event object are gone: no
+  // reference was kept or dropped too many.
+  EXPECT_EQ(tarvixlib::LiveComObjects().load(), objectsBefore);
   return run;
 }
 

@@ -1,12 +1,15 @@
 // vexal-client.exe in a wine prefix of its own where no engine is
 // registered (CTest runs these with TARVIX_WINEPREFIX set to that prefix
 // and one at a time): the connection failure, and the stand-in's own
-// registration and unregistration.
+// registration, unregistration and unloading.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "client_process.h"
+#include "console/r6engine.h"
+#include "foundation/comptr.h"
+#include "foundation/winhandles.h"
 
 using consoletest::CTempFile;
 using consoletest::RunClient;
@@ -22,15 +25,17 @@ const char kNoEngine[] =
     "\tProbably the Tarvix service is not running!\n\n"
     "ERROR connecting to the COM object.\n";
 
+using tarvixlib::CComPtr;
+using tarvixlib::CUniqueModule;
+using tarvixlib::ModuleTraits;
+using ExportFn = HRESULT(STDAPICALLTYPE*)();
+
 // Loads the stand-in and calls one of its registration exports.
 HRESULT CallRegistration(const char* name) {
-  HMODULE module = LoadLibraryW(kStandin);
+  CUniqueModule module(LoadLibraryW(kStandin));
   if (!module) return HRESULT_FROM_WIN32(GetLastError());
-  using Fn = HRESULT(STDAPICALLTYPE*)();
-  Fn fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-  HRESULT hr = fn ? fn() : E_NOINTERFACE;
-  FreeLibrary(module);
-  return hr;
+  ExportFn fn = ModuleTraits::Proc<ExportFn>(module.Get(), name);
+  return fn ? fn() : E_NOINTERFACE;
 }
 
 // Unregisters the stand-in when the test ends, whatever happened.
@@ -69,6 +74,38 @@ TEST(ConsoleNoEngine, StandinRegistersAndUnregistersItself) {
   ASSERT_TRUE(run.finished) << run.problem;
   EXPECT_EQ(run.exitCode, 1u);
   EXPECT_EQ(run.output, kNoEngine);
+}
+
+// The library may go only when no object of it lives and no client locked
+// it: its class factory and its engines count as living objects.
+TEST(ConsoleNoEngine, StandinCanUnloadOnlyWithoutLivingObjects) {
+  CUniqueModule module(LoadLibraryW(kStandin));
+  ASSERT_TRUE(module);
+  using GetClassFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
+  auto getClass = ModuleTraits::Proc<GetClassFn>(module.Get(), "DllGetClassObject");
+  auto canUnload = ModuleTraits::Proc<ExportFn>(module.Get(), "DllCanUnloadNow");
+  ASSERT_TRUE(getClass && canUnload);
+  CLSID clsid;
+  ASSERT_EQ(CLSIDFromString(L"{6e1b7c90-3a2d-4f5e-9b8a-2c4d6e8f0a12}", &clsid), S_OK);
+  EXPECT_EQ(canUnload(), S_OK);
+
+  CComPtr<IClassFactory> factory;
+  ASSERT_EQ(getClass(clsid, IID_IClassFactory, factory.OutVoid()), S_OK);
+  EXPECT_EQ(canUnload(), S_FALSE) << "a factory lives";
+  CComPtr<IR6Engine> engine;
+  ASSERT_EQ(factory->CreateInstance(nullptr, __uuidof(IR6Engine), engine.OutVoid()), S_OK);
+  void* none = reinterpret_cast<void*>(1);
+  EXPECT_EQ(factory->CreateInstance(engine.Get(), IID_IUnknown, &none), CLASS_E_NOAGGREGATION);
+  EXPECT_EQ(none, nullptr);
+  ASSERT_EQ(factory->LockServer(TRUE), S_OK);
+  factory.Reset();
+  EXPECT_EQ(canUnload(), S_FALSE) << "an engine lives";
+  engine.Reset();
+  EXPECT_EQ(canUnload(), S_FALSE) << "locked";
+  ASSERT_EQ(getClass(clsid, IID_IClassFactory, factory.OutVoid()), S_OK);
+  ASSERT_EQ(factory->LockServer(FALSE), S_OK);
+  factory.Reset();
+  EXPECT_EQ(canUnload(), S_OK);
 }
 
 }  // namespace

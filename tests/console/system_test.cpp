@@ -8,6 +8,7 @@
 
 #include "console/connection.h"
 #include "console/ctrlhandler.h"
+#include "console/tarvixevent.h"
 #include "console_test_util.h"
 
 using namespace tarvixconsole;
@@ -81,16 +82,18 @@ TEST(ConsoleConnection, FailureMessages) {
 
 // Calls slot `slot` of the object's table with seven pointer arguments to
 // zeroed scratch space (x64: the caller owns the argument area, so methods
-// with fewer arguments ignore the rest). Enough to see which method sits in
-// each slot: every method records its name.
-HRESULT CallSlot(IUnknown* object, int slot) {
+// with fewer arguments ignore the rest); `second`, when given, replaces the
+// second one (a sink must be a real COM object: the engine takes a
+// reference to it). Enough to see which method sits in each slot: every
+// method records its name.
+HRESULT CallSlot(IUnknown* object, int slot, void* second = nullptr) {
   using Method = HRESULT(STDMETHODCALLTYPE*)(IUnknown*, void*, void*, void*, void*, void*, void*,
                                              void*);
   static unsigned char scratch[7][64];
   memset(scratch, 0, sizeof(scratch));
   Method* table = *reinterpret_cast<Method**>(object);
-  return table[slot](object, scratch[0], scratch[1], scratch[2], scratch[3], scratch[4],
-                     scratch[5], scratch[6]);
+  return table[slot](object, scratch[0], second ? second : scratch[1], scratch[2], scratch[3],
+                     scratch[4], scratch[5], scratch[6]);
 }
 
 TEST(ConsoleInterfaceLayout, SlotsHoldTheMethodsInContractOrder) {
@@ -109,8 +112,13 @@ TEST(ConsoleInterfaceLayout, SlotsHoldTheMethodsInContractOrder) {
       "UnregisterCallback"};
   static_assert(sizeof(kSlots) / sizeof(kSlots[0]) == 34, "slots 3 to 36");
   // An empty scenario: nothing is written through the scratch pointers.
-  consoletest::CEngineHolder engine("ActivateMainGUI 7\n");
-  for (int slot = 3; slot <= 36; ++slot) CallSlot(engine.Get(), slot);
+  tarvixlib::CComPtr<tarvixstandin::CStandinEngine> engine = consoletest::MakeEngine("ActivateMainGUI 7\n");
+  tarvixlib::CComPtr<tarvixconsole::CTarvixEvent> sink =
+      tarvixlib::CComObjectMake<tarvixconsole::CTarvixEvent>();
+  constexpr int kRegisterCallbackSlot = 35;
+  for (int slot = 3; slot <= 36; ++slot)
+    CallSlot(engine.Get(), slot,
+             slot == kRegisterCallbackSlot ? static_cast<ITarvixEvent*>(sink.Get()) : nullptr);
   std::vector<std::string> calls = engine->GetCalls();
   ASSERT_EQ(calls.size(), 34u);
   for (int i = 0; i < 34; ++i)

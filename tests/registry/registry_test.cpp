@@ -9,6 +9,8 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/winhandles.h"
+
 namespace tarvixlib {
 namespace registry {
 namespace {
@@ -16,32 +18,28 @@ namespace {
 const char kScratch[] = "Software\\TarvixRegistryTest";
 
 bool KeyExists(HKEY root, const std::string& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  CUniqueRegKey key;
+  return RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.Out()) == ERROR_SUCCESS;
 }
 
 // Sets a value of any type and size, bypassing the functions under test.
 void RawSet(const char* name, DWORD type, const void* data, DWORD size,
             const char* path = kScratch) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+  CUniqueRegKey key;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_WRITE, nullptr, key.Out(),
                             nullptr),
             ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size),
+  ASSERT_EQ(RegSetValueExA(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size),
             ERROR_SUCCESS);
-  RegCloseKey(key);
 }
 
 // Reads the raw bytes and type of a value.
 bool RawGet(const char* name, DWORD* type, std::string* data, const char* path = kScratch) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  CUniqueRegKey key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, key.Out()) != ERROR_SUCCESS) return false;
   char buffer[4096];
   DWORD size = sizeof buffer;
-  LONG r = RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(buffer), &size);
-  RegCloseKey(key);
+  LONG r = RegQueryValueExA(key.Get(), name, nullptr, type, reinterpret_cast<BYTE*>(buffer), &size);
   if (r != ERROR_SUCCESS) return false;
   data->assign(buffer, size);
   return true;
@@ -75,15 +73,15 @@ TEST_F(RegistryTest, DwordCountsOnlyAFourByteRegDword) {
     EXPECT_EQ(ReadDwordDefault(HKEY_CURRENT_USER, kScratch, c.name, 55), c.expected) << c.name;
   EXPECT_EQ(ReadDwordDefault(HKEY_CURRENT_USER, "Software\\NoSuchKeyAtAll", "four", 55), 55u);
 
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kScratch, 0, KEY_READ, &key), ERROR_SUCCESS);
+  CUniqueRegKey key;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, kScratch, 0, KEY_READ, key.Out()), ERROR_SUCCESS);
   uint32_t value = 1;
-  EXPECT_TRUE(ReadDword(key, "four", &value));
+  EXPECT_TRUE(ReadDword(key.Get(), "four", &value));
   EXPECT_EQ(value, 7u);
   value = 1;
-  EXPECT_FALSE(ReadDword(key, "qword", &value));
+  EXPECT_FALSE(ReadDword(key.Get(), "qword", &value));
   EXPECT_EQ(value, 1u) << "a refused value leaves the output alone";
-  RegCloseKey(key);
+  key.Reset();
   EXPECT_FALSE(ReadDword(nullptr, "four", &value));
 }
 
