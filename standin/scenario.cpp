@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "foundation/asciitext.h"
+#include "foundation/winhandles.h"
+
 namespace tarvixstandin {
 
 namespace {
@@ -49,13 +52,6 @@ const SMethodInfo kMethods[kMethodCount] = {
 
 const SAnswer kListEnd = {S_FALSE, {}};
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A signed number in decimal or 0x hex; the whole token must be used.
 bool ParseNumber(const std::string& token, long long& out) {
   size_t i = 0;
@@ -67,7 +63,7 @@ bool ParseNumber(const std::string& token, long long& out) {
     i += 2;
     if (token.size() - i > 16) return false;
     for (; i < token.size(); ++i) {
-      int d = HexDigit(token[i]);
+      int d = tarvixlib::HexDigitValue(token[i]);
       if (d < 0) return false;
       value = value * 16 + unsigned(d);
     }
@@ -202,7 +198,7 @@ bool ParseString(const std::string& token, SValue& value, std::string& error) {
         }
         unsigned unit = 0;
         for (size_t k = 0; k < digits; ++k) {
-          int d = HexDigit(token[i + 2 + k]);
+          int d = tarvixlib::HexDigitValue(token[i + 2 + k]);
           if (d < 0) {
             error = "bad escape";
             return false;
@@ -266,30 +262,14 @@ const SAnswer* CScenario::Answer(EMethod method, size_t call) const {
 
 bool CScenario::Parse(const char* text, size_t length, std::string& error) {
   CScenario parsed;
-  if (length > kMaxFileBytes) {
-    error = "scenario larger than 1 MiB";
-    return false;
-  }
-  size_t lineNumber = 0;
-  size_t pos = 0;
-  while (pos < length) {
-    size_t end = pos;
-    while (end < length && text[end] != '\n') ++end;
-    ++lineNumber;
-    std::string line(text + pos, end - pos);
-    pos = end + 1;
+  CScenarioLines lines(text, length);
+  std::string line;
+  while (lines.Next(line)) {
     std::string problem;
     auto fail = [&]() {
-      error = "line " + std::to_string(lineNumber) + ": " + problem;
+      error = lines.Error(problem);
       return false;
     };
-    if (line.size() > kMaxLineBytes) {
-      problem = "line longer than 64 KiB";
-      return fail();
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t first = line.find_first_not_of(" \t");
-    if (first == std::string::npos || line[first] == '#') continue;
     std::vector<std::string> tokens;
     if (!Tokenize(line, tokens, problem)) return fail();
     if (tokens.empty()) continue;
@@ -382,29 +362,30 @@ bool CScenario::Parse(const char* text, size_t length, std::string& error) {
     }
     parsed.m_answers[method].push_back(std::move(answer));
   }
+  if (lines.Failed(error)) return false;
   *this = std::move(parsed);
   error.clear();
   return true;
 }
 
 bool CScenario::LoadFile(const wchar_t* path, std::string& error) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  tarvixlib::CUniqueHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     error = "cannot open the scenario file";
     return false;
   }
   LARGE_INTEGER size = {};
   std::string text;
-  bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= LONGLONG(kMaxFileBytes);
+  bool ok = GetFileSizeEx(file.Get(), &size) && size.QuadPart <= LONGLONG(kMaxFileBytes);
   if (ok) {
     text.resize(static_cast<size_t>(size.QuadPart));
     DWORD read = 0;
     ok = text.empty() ||
-         (ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &read, nullptr) &&
+         (ReadFile(file.Get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr) &&
           read == text.size());
   }
-  CloseHandle(file);
+  file.Reset();
   if (!ok) {
     error = "cannot read the scenario file (or it is larger than 1 MiB)";
     return false;

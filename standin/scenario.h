@@ -47,6 +47,8 @@
 #include <string>
 #include <vector>
 
+#include "standin/scenariolines.h"
+
 namespace tarvixstandin {
 
 enum EMethod {
@@ -116,8 +118,7 @@ enum ECallbackMode { kCallbackDelay, kCallbackTrigger, kCallbackManual };
 
 class CScenario {
 public:
-  static constexpr size_t kMaxFileBytes = 1 << 20;
-  static constexpr size_t kMaxLineBytes = 64 * 1024;
+  static constexpr size_t kMaxFileBytes = CScenarioLines::kMaxTextBytes;
   static constexpr size_t kMaxFill = 1 << 20;
   static constexpr size_t kMaxAnswersPerMethod = 4096;
   static constexpr size_t kMaxEvents = 256;

@@ -4,20 +4,23 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "foundation/asciitext.h"
+#include "standin/scenariolines.h"
+
 namespace tarvixstandin {
 
 namespace {
 
-constexpr size_t kMaxScenario = 1 << 20;
-constexpr size_t kMaxLine = 1 << 16;
+constexpr size_t kMaxScenario = CScenarioLines::kMaxTextBytes;
 
 std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  tarvixlib::AsciiUpperInPlace(text.data(), text.size());
   return text;
 }
 
-bool SameNoCase(const std::string& a, const std::string& b) { return Upper(a) == Upper(b); }
+bool SameNoCase(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && tarvixlib::AsciiEqualsNoCase(a.c_str(), b.c_str());
+}
 
 // Splits off the next blank-separated word; the rest stays in `line`.
 std::string NextWord(std::string& line) {
@@ -83,26 +86,15 @@ const ServiceFault* ServiceScenario::FindFault(const std::string& name, FaultKin
 
 bool ParseServiceScenario(const std::string& text, ServiceScenario& scenario,
                           std::string& error) {
-  if (text.size() > kMaxScenario) {
-    error = "scenario larger than 1 MiB";
-    return false;
-  }
-  size_t lineNumber = 0;
-  for (size_t pos = 0; pos < text.size();) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(pos, end - pos);
-    pos = end + 1;
-    ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  CScenarioLines lines(text.data(), text.size());
+  std::string line;
+  while (lines.Next(line)) {
     auto fail = [&](const char* why) {
-      error = "line " + std::to_string(lineNumber) + ": " + why;
+      error = lines.Error(why);
       return false;
     };
-    if (line.size() > kMaxLine) return fail("line longer than 64 KiB");
     std::string rest = line;
     std::string keyword = NextWord(rest);
-    if (keyword.empty() || keyword[0] == '#') continue;
 
     if (keyword == "apptype" || keyword == "handshake-version" || keyword == "record-length" ||
         keyword == "spamlevel" || keyword == "lifetime") {
@@ -176,7 +168,7 @@ bool ParseServiceScenario(const std::string& text, ServiceScenario& scenario,
       return fail("unknown keyword");
     }
   }
-  return true;
+  return !lines.Failed(error);
 }
 
 bool LoadServiceScenario(const std::string& path, ServiceScenario& scenario, std::string& error) {

@@ -10,13 +10,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cwctype>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "client_process.h"
-#include "usage_golden.h"
+#include "foundation/asciitext.h"
+#include "foundation/winhandles.h"
+#include "golden_texts.h"
 
 using consoletest::CTempFile;
 using consoletest::RunClient;
@@ -28,8 +29,8 @@ namespace {
 const wchar_t kClient[] = VEXAL_CLIENT_PATH;
 
 // The answers of most runs.
-const char kScenario[] =
-    "DetectionOfProduct 0 true\n"
+const std::string kScenario =
+    std::string("DetectionOfProduct 0 true\n"
     "IsProtectionEnabled 1 false\n"
     "VerifyAuthenticity 0 false\n"
     "IsUpdateInProgress 0 true\n"
@@ -48,8 +49,8 @@ const char kScenario[] =
     "GetUpdateServer 0 \"https://u1.example/\"\n"
     "GetUpdateServer 0 \"https://u2.example/\"\n"
     "GetGUILanguage 0 0x0409\n"
-    "LaunchAFileScan 1 true \"E-1\" \"EICAR\"\n"
-    "GetThreatHistoryEntry 0 \"0\" 0 \"Sig A\" \"C:\\\\a.exe\" \"ID-A\" \"proc-a\" 11\n"
+    "LaunchAFileScan 1 true \"E-1\" \"EICAR\"\n") +
+    consoletest::kHistoryLineA +
     "GetThreatHistoryEntry 0 \"-1\" 9 \"Sig B\" null \"ID-B\" \"proc-b\" 12\n"
     "DeleteInfection 0\n"
     "DeleteInfectionKeepBackup 1\n"
@@ -60,15 +61,7 @@ const char kScenario[] =
     "SwapAntispamDatabase 0\n"
     "GetAntispamInfo 0 \"3.1\" \"t\" \"v\" \"42\"\n";
 
-const char kEntryA[] =
-    "Virus (ID 11):\n"
-    "  File . . . . : C:\\a.exe\n"
-    "  Sig-ID . . . : ID-A\n"
-    "  Sig-Name . . : Sig A\n"
-    "  Process. . . : proc-a\n"
-    "  Time found . : Mon, 1 Jan 1601 00:00:00 GMT\n"
-    "  Status . . . : File exists.\n"
-    "\n";
+const char* const kEntryA = consoletest::kPrintedEntryA;
 const char kEntryB[] =
     "Virus (ID 12):\n"
     "  File . . . . :  . \n"
@@ -82,7 +75,7 @@ const char kEntryB[] =
 std::wstring Widen(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), ::tolower);
+  tarvixlib::AsciiLowerInPlace(text.data(), text.size());
   return text;
 }
 
@@ -390,20 +383,10 @@ TEST(ConsoleEndToEndCalls, ArgumentsInTheAnsiCodePageAndOfGreatLength) {
 
 TEST(ConsoleEndToEndCallbacks, EventsPrintWhileTheClientWaitsForReturn) {
   std::wstring trigger = L"TarvixE2EFire" + std::to_wstring(GetCurrentProcessId());
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, trigger.c_str());
-  ASSERT_NE(event, nullptr);
+  tarvixlib::CUniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, trigger.c_str()));
+  ASSERT_TRUE(event);
   std::string scenarioText =
-      "CallbackTrigger " + Narrow(trigger) +
-      "\n"
-      "Callback\n"
-      "CallbackValue 7 0 \"19\"\n"
-      "CallbackValue 0 0 \"C:\\\\x.exe\"\n"
-      "CallbackValue 1 0 \"S-1\"\n"
-      "CallbackValue 2 0 \"Sig\"\n"
-      "CallbackValue 3 0 null\n"
-      "CallbackValue 4 0 \"116444736000000000\"\n"
-      "CallbackValue 5 0 \"3\"\n"
-      "CallbackValue 6 0 \"Deleted.\"\n"
+      "CallbackTrigger " + Narrow(trigger) + "\n" + consoletest::kEventLines +
       "Callback\n"
       "CallbackValue 0 0 fill:6000:z\n"
       "CallbackValue 6 -2147467259 \"bad\"\n";
@@ -414,22 +397,14 @@ TEST(ConsoleEndToEndCallbacks, EventsPrintWhileTheClientWaitsForReturn) {
       kClient, L"-Callback -Detect",
       {{L"TARVIX_R6_SCENARIO", scenario.Path()}, {L"TARVIX_R6_LOG", log.Path()}},
       {{"Press \"Return\" to quit\n", trigger, ""}, {last, L"", "\n"}});
-  CloseHandle(event);
+  event.Reset();
   ASSERT_TRUE(run.finished) << run.problem;
   EXPECT_TRUE(run.problem.empty()) << run.problem;
   EXPECT_EQ(run.exitCode, 0u);
   EXPECT_EQ(run.output,
-            "DetectionOfProduct ERROR!\n"
-            "Waiting for incoming callbacks - Press \"Return\" to quit\n"
-            "\n******************* Found virus *******************\n"
-            "\t(HR: 0) InfectionID: 19\n"
-            "\t(HR: 0) Filename   : C:\\x.exe\n"
-            "\t(HR: 0) Sig-ID     : S-1\n"
-            "\t(HR: 0) Sig-Name   : Sig\n"
-            "\t(HR: 0) Process    : (null)\n"
-            "\t(HR: 0) Time       : Thu, 1 Jan 1970 00:00:00 GMT\n"
-            "\t(HR: 0) StatusCode : 3\n"
-            "\t(HR: 0) StatusText : Deleted.\n"
+            std::string("DetectionOfProduct ERROR!\n"
+                        "Waiting for incoming callbacks - Press \"Return\" to quit\n") +
+                consoletest::kPrintedEvent +
             "\n******************* Found virus *******************\n"
             "\t(HR: 0) InfectionID: (null)\n" +
                 ("\t(HR: 0) Filename   : " + std::string(6000, 'z')).substr(0, 4095) +

@@ -1,4 +1,7 @@
-// The expected option lines of the full usage text (tests only).
+// Golden texts that more than one console test file expects: the option
+// lines of the full usage, one threat history entry and one virus-found
+// event, each with the scenario lines that produce it. The printed forms
+// were built by hand from the console's output rules, not copied from a run.
 #pragma once
 
 namespace consoletest {
@@ -45,5 +48,43 @@ inline const char kAllOptionLines[] =
     "  -Callback                                             : Enable the callback functionality.\n"
     "  -ShutdownIfIdle                                       : Shuts the computer down when no scan is running.\n"
     ;
+
+// A threat history entry whose file exists, with a time of 0 (the FILETIME
+// epoch): the scenario line, then the block it prints (dots, aligned).
+inline const char kHistoryLineA[] =
+    "GetThreatHistoryEntry 0 \"0\" 0 \"Sig A\" \"C:\\\\a.exe\" \"ID-A\" \"proc-a\" 11\n";
+inline const char kPrintedEntryA[] =
+    "Virus (ID 11):\n"
+    "  File . . . . : C:\\a.exe\n"
+    "  Sig-ID . . . : ID-A\n"
+    "  Sig-Name . . : Sig A\n"
+    "  Process. . . : proc-a\n"
+    "  Time found . : Mon, 1 Jan 1601 00:00:00 GMT\n"
+    "  Status . . . : File exists.\n"
+    "\n";
+
+// A virus-found event with every value read successfully (a null process,
+// a format string as a signature name that must print as it is), then the
+// lines the sink prints for it.
+inline const char kEventLines[] =
+    "Callback\n"
+    "CallbackValue 7 0 \"19\"\n"
+    "CallbackValue 0 0 \"C:\\\\x.exe\"\n"
+    "CallbackValue 1 0 \"S-1\"\n"
+    "CallbackValue 2 0 \"Sig %s %d\"\n"
+    "CallbackValue 3 0 null\n"
+    "CallbackValue 4 0 \"116444736000000000\"\n"
+    "CallbackValue 5 0 \"3\"\n"
+    "CallbackValue 6 0 \"Deleted.\"\n";
+inline const char kPrintedEvent[] =
+    "\n******************* Found virus *******************\n"
+    "\t(HR: 0) InfectionID: 19\n"
+    "\t(HR: 0) Filename   : C:\\x.exe\n"
+    "\t(HR: 0) Sig-ID     : S-1\n"
+    "\t(HR: 0) Sig-Name   : Sig %s %d\n"
+    "\t(HR: 0) Process    : (null)\n"
+    "\t(HR: 0) Time       : Thu, 1 Jan 1970 00:00:00 GMT\n"
+    "\t(HR: 0) StatusCode : 3\n"
+    "\t(HR: 0) StatusText : Deleted.\n";
 
 }  // namespace consoletest

@@ -11,6 +11,7 @@
 
 #include "console/tarvixevent.h"
 #include "console_test_util.h"
+#include "golden_texts.h"
 
 using consoletest::RunOperations;
 using consoletest::SRun;
@@ -243,20 +244,12 @@ INSTANTIATE_TEST_SUITE_P(Table, ConsoleOperationOutput, ::testing::ValuesIn(kOpe
                            return std::string(info.param.name);
                          });
 
-const char kHistory[] =
-    "GetThreatHistoryEntry 0 \"0\" 0 \"Sig A\" \"C:\\\\a.exe\" \"ID-A\" \"proc-a\" 11\n"
+const std::string kHistory =
+    std::string(consoletest::kHistoryLineA) +
     "GetThreatHistoryEntry 0 \"-5\" 3 \"Sig B\" \"C:\\\\b.exe\" \"ID-B\" null 12\n"
     "GetThreatHistoryEntry 0 \"116444736000000000\" 9 null \"\" \"ID-C\" \"proc-c\" -3\n";
 
-const char kEntryA[] =
-    "Virus (ID 11):\n"
-    "  File . . . . : C:\\a.exe\n"
-    "  Sig-ID . . . : ID-A\n"
-    "  Sig-Name . . : Sig A\n"
-    "  Process. . . : proc-a\n"
-    "  Time found . : Mon, 1 Jan 1601 00:00:00 GMT\n"
-    "  Status . . . : File exists.\n"
-    "\n";
+const char* const kEntryA = consoletest::kPrintedEntryA;
 const char kEntryB[] =
     "Virus (ID 12):\n"
     "  File . . . . : C:\\b.exe\n"
@@ -299,7 +292,7 @@ TEST(ConsoleViruslist, FiltersAndEndings) {
   }
   SRun error = RunOperations(
       {"-Viruslist", "ALL"},
-      std::string(kHistory).substr(0, std::string(kHistory).find('\n') + 1) +
+      std::string(consoletest::kHistoryLineA) +
           "GetThreatHistoryEntry 0x80004005 null 0 null null null null 0\n");
   EXPECT_EQ(error.output, head + kEntryA + "GetThreatHistoryEntry ERROR!\n");
   SRun other = RunOperations({"-Viruslist", "ALL"},
@@ -360,7 +353,7 @@ TEST(ConsoleOperations, EachOperationUsesTheArgumentOfItsOwnOption) {
   // scan starts FULL; a delete and a restore act on their own ids.
   SRun run = RunOperations({"-Viruslist", "EX", "-StartScan", "FULL", "-Delete", "5", "-Restore",
                             "7"},
-                           std::string(kHistory) + "LaunchAScan 0\nDeleteInfection 0\nRestoreInfection 0");
+                           kHistory + "LaunchAScan 0\nDeleteInfection 0\nRestoreInfection 0");
   const std::vector<std::string> expectedCalls = {
       "LaunchAScan <FULL>", "RefreshThreatHistory", "RewindThreatHistory", "GetThreatHistoryEntry",
       "GetThreatHistoryEntry", "GetThreatHistoryEntry", "GetThreatHistoryEntry",
@@ -422,17 +415,8 @@ TEST(ConsoleShutdownIfIdle, RunsAfterTheScanningCheckAndBeforeTheStringQueries) 
             "  Product is scanning: NO\nShutting down...\n  Data file signature count: 1\n");
 }
 
-const char kCallbackScenario[] =
-    "CallbackManual\n"
-    "Callback\n"
-    "CallbackValue 7 0 \"19\"\n"
-    "CallbackValue 0 0 \"C:\\\\x.exe\"\n"
-    "CallbackValue 1 0 \"S-1\"\n"
-    "CallbackValue 2 0 \"Sig %s %d\"\n"
-    "CallbackValue 3 0 null\n"
-    "CallbackValue 4 0 \"116444736000000000\"\n"
-    "CallbackValue 5 0 \"3\"\n"
-    "CallbackValue 6 0 \"Deleted.\"\n"
+const std::string kCallbackScenario =
+    std::string("CallbackManual\n") + consoletest::kEventLines +
     "Callback\n"
     "CallbackValue 7 -2147024809 null\n"
     "CallbackValue 4 1 \"-7\"\n"
@@ -442,16 +426,8 @@ TEST(ConsoleCallbacks, SinkPrintsEveryValueAndReportsErrors) {
   SRun run = RunOperations({"-Callback"}, kCallbackScenario);
   EXPECT_EQ(run.reads, 1);
   EXPECT_EQ(run.output,
-            "Waiting for incoming callbacks - Press \"Return\" to quit\n"
-            "\n******************* Found virus *******************\n"
-            "\t(HR: 0) InfectionID: 19\n"
-            "\t(HR: 0) Filename   : C:\\x.exe\n"
-            "\t(HR: 0) Sig-ID     : S-1\n"
-            "\t(HR: 0) Sig-Name   : Sig %s %d\n"
-            "\t(HR: 0) Process    : (null)\n"
-            "\t(HR: 0) Time       : Thu, 1 Jan 1970 00:00:00 GMT\n"
-            "\t(HR: 0) StatusCode : 3\n"
-            "\t(HR: 0) StatusText : Deleted.\n"
+            std::string("Waiting for incoming callbacks - Press \"Return\" to quit\n") +
+                consoletest::kPrintedEvent +
             "\n******************* Found virus *******************\n"
             "\t(HR: -2147024809) InfectionID: (null)\n"
             "\t(HR: 0) Filename   : (null)\n"
@@ -477,16 +453,24 @@ TEST(ConsoleCallbacks, MessageLinesOfVeryLongValuesAreCutAt4095) {
   EXPECT_EQ(run.output.find(line.substr(0, 4096)), std::string::npos);
 }
 
-TEST(ConsoleCallbacks, SinkCountsNoReferencesAndAnswersAnyInterface) {
-  tarvixconsole::CTarvixEvent sink;
-  EXPECT_EQ(sink.AddRef(), 0u);
-  EXPECT_EQ(sink.Release(), 0u);
-  void* object = nullptr;
-  EXPECT_EQ(sink.QueryInterface(IID_IDispatch, &object), S_OK);
-  EXPECT_EQ(object, static_cast<ITarvixEvent*>(&sink));
-  EXPECT_EQ(sink.QueryInterface(IID_IUnknown, nullptr), E_POINTER);
-  consoletest::CCaptureWriter capture;
-  EXPECT_EQ(sink.OnVirusFound(nullptr), E_POINTER);
+TEST(ConsoleCallbacks, SinkIsACountedComObject) {
+  const long before = tarvixlib::LiveComObjects().load();
+  {
+    tarvixlib::CComPtr<tarvixconsole::CTarvixEvent> sink =
+        tarvixlib::CComObjectMake<tarvixconsole::CTarvixEvent>();
+    EXPECT_EQ(tarvixlib::LiveComObjects().load(), before + 1);
+    tarvixlib::CComPtr<ITarvixEvent> asEvent;
+    ASSERT_EQ(sink.As(asEvent), S_OK);
+    EXPECT_EQ(asEvent.Get(), static_cast<ITarvixEvent*>(sink.Get()));
+    EXPECT_EQ(sink->RefCount(), 2);
+    void* object = reinterpret_cast<void*>(1);
+    EXPECT_EQ(sink->QueryInterface(IID_IDispatch, &object), E_NOINTERFACE);
+    EXPECT_EQ(object, nullptr);
+    EXPECT_EQ(sink->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
+    consoletest::CCaptureWriter capture;
+    EXPECT_EQ(sink->OnVirusFound(nullptr), E_POINTER);
+  }
+  EXPECT_EQ(tarvixlib::LiveComObjects().load(), before) << "the last Release deletes it";
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
 // The stand-in engine's scenario parser: values, repetition rules, bounds
-// and the errors of bad input.
+// and the errors of bad input; and the line reader both stand-ins share.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "standin/scenario.h"
+#include "standin/scenariolines.h"
 
 using namespace tarvixstandin;
 
@@ -162,6 +164,58 @@ TEST(StandinScenario, RandomInputNeverBreaksTheParser) {
       EXPECT_FALSE(error.empty());
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ScenarioLines, SkipsBlankAndCommentLinesAndCountsEveryLine) {
+  const std::string text =
+      "# head\n\n  \t\nfirst one\r\n  # indented comment\n\tsecond\nlast without end";
+  CScenarioLines lines(text.data(), text.size());
+  std::string line;
+  std::vector<std::string> got, where;
+  while (lines.Next(line)) {
+    got.push_back(line);
+    where.push_back(lines.Error("why"));
+  }
+  EXPECT_EQ(got, (std::vector<std::string>{"first one", "\tsecond", "last without end"}));
+  EXPECT_EQ(where, (std::vector<std::string>{"line 4: why", "line 6: why", "line 7: why"}));
+  std::string error;
+  EXPECT_FALSE(lines.Failed(error));
+
+  CScenarioLines empty("", 0);
+  EXPECT_FALSE(empty.Next(line));
+  EXPECT_FALSE(empty.Failed(error));
+}
+
+TEST(ScenarioLines, BoundsTheTextAndEachLine) {
+  std::string line, error;
+  // 64 KiB exactly (its CR not counted) passes.
+  std::string fits = std::string(CScenarioLines::kMaxLineBytes, 'a') + "\r\nnext\n";
+  CScenarioLines fitting(fits.data(), fits.size());
+  ASSERT_TRUE(fitting.Next(line));
+  EXPECT_EQ(line.size(), CScenarioLines::kMaxLineBytes);
+  ASSERT_TRUE(fitting.Next(line));
+  EXPECT_EQ(line, "next");
+  EXPECT_FALSE(fitting.Next(line));
+  EXPECT_FALSE(fitting.Failed(error));
+
+  // One byte more stops the reader at that line for good.
+  std::string tooLong = "one\n" + std::string(CScenarioLines::kMaxLineBytes + 1, 'b') + "\nnever\n";
+  CScenarioLines stopping(tooLong.data(), tooLong.size());
+  ASSERT_TRUE(stopping.Next(line));
+  EXPECT_FALSE(stopping.Next(line));
+  EXPECT_FALSE(stopping.Next(line));
+  ASSERT_TRUE(stopping.Failed(error));
+  EXPECT_EQ(error, "line 2: line longer than 64 KiB");
+
+  std::string huge(CScenarioLines::kMaxTextBytes + 1, '\n');
+  CScenarioLines refusing(huge.data(), huge.size());
+  EXPECT_FALSE(refusing.Next(line));
+  ASSERT_TRUE(refusing.Failed(error));
+  EXPECT_EQ(error, "scenario larger than 1 MiB");
 }
 
 }  // namespace

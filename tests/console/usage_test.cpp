@@ -8,7 +8,7 @@
 
 #include "console/usage.h"
 #include "console_test_util.h"
-#include "usage_golden.h"
+#include "golden_texts.h"
 
 using namespace tarvixconsole;
 using consoletest::CCaptureWriter;
