@@ -42,17 +42,24 @@ bool WaitFor(const std::atomic<int>& value, int wanted) {
   return value.load() == wanted;
 }
 
+// Registers a new counting sink and drops the caller's own reference to it,
+// as a client that relies on the engine's reference would. The sink, or
+// null (with a failure) when the engine took no reference: it is gone then.
+CCountingSink* RegisterAndLetGo(CStandinEngine* engine, std::atomic<bool>* gone) {
+  CComPtr<CCountingSink> sink = CComObjectMake<CCountingSink>(gone);
+  EXPECT_EQ(engine->RegisterCallback(0, sink.Get()), S_OK);
+  EXPECT_EQ(sink->RefCount(), 2) << "the engine takes a reference of its own";
+  return sink->RefCount() == 2 ? sink.Get() : nullptr;
+}
+
 TEST(StandinEngine, HoldsTheRegisteredSinkUntilUnregistered) {
   CComPtr<CStandinEngine> engine = consoletest::MakeEngine(std::string("CallbackManual\n") + kOneEvent);
   std::atomic<bool> gone{false};
-  CComPtr<CCountingSink> sink = CComObjectMake<CCountingSink>(&gone);
-  CCountingSink* raw = sink.Get();
-  ASSERT_EQ(engine->RegisterCallback(0, sink.Get()), S_OK);
-  ASSERT_EQ(raw->RefCount(), 2) << "the engine takes a reference of its own";
-  sink.Reset();  // the client lets go of its own reference
+  CCountingSink* sink = RegisterAndLetGo(engine.Get(), &gone);
+  ASSERT_NE(sink, nullptr);
   EXPECT_FALSE(gone) << "still registered: the engine keeps it";
   engine->FireRegisteredCallbacks();
-  EXPECT_EQ(raw->calls.load(), 1);
+  EXPECT_EQ(sink->calls.load(), 1);
   ASSERT_EQ(engine->UnregisterCallback(0), S_OK);
   EXPECT_TRUE(gone) << "unregistering gives the reference back";
   engine->FireRegisteredCallbacks();  // nothing registered: nothing happens
@@ -78,12 +85,9 @@ TEST(StandinEngine, ReRegisteringOrEndingReleasesTheSink) {
 TEST(StandinEngine, ItsThreadFiresIntoASinkTheClientLetGoOf) {
   CComPtr<CStandinEngine> engine = consoletest::MakeEngine(std::string("CallbackDelay 100\n") + kOneEvent);
   std::atomic<bool> gone{false};
-  CComPtr<CCountingSink> sink = CComObjectMake<CCountingSink>(&gone);
-  CCountingSink* raw = sink.Get();
-  ASSERT_EQ(engine->RegisterCallback(0, sink.Get()), S_OK);
-  ASSERT_EQ(raw->RefCount(), 2);
-  sink.Reset();  // before the engine's thread fires
-  EXPECT_TRUE(WaitFor(raw->calls, 1)) << "the event reached the sink the engine holds";
+  CCountingSink* sink = RegisterAndLetGo(engine.Get(), &gone);  // before the thread fires
+  ASSERT_NE(sink, nullptr);
+  EXPECT_TRUE(WaitFor(sink->calls, 1)) << "the event reached the sink the engine holds";
   EXPECT_FALSE(gone);
   ASSERT_EQ(engine->UnregisterCallback(0), S_OK);
   EXPECT_TRUE(gone);
