@@ -128,9 +128,9 @@ CWorkThread::CWorkThread(uint32_t stopTimeoutMs, int priority, uint32_t options,
 
 CWorkThread::~CWorkThread() {
   Stop();
-  // Not deleted with delete (which would have waited for them without
-  // blocking): bodies abandoned in this object may still use it, and its
-  // storage goes with this scope.
+  // Bodies abandoned in this object can still be running here only when it
+  // was not deleted with delete (which leaves its destruction to their
+  // end): its storage goes with this scope, so they are waited for.
   for (;;) {
     {
       std::lock_guard<std::mutex> guard(state_);
