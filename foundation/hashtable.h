@@ -6,6 +6,15 @@
 // text keys hash with HashName / HashNameNoCase, fixed-length keys with
 // their first 32-bit word (little-endian, zero-padded when shorter).
 //
+// Tables filled by a peer take two options instead, which give up that
+// order: kSecretHash hashes text keys under a key drawn at random once per
+// process (names cannot be chosen to share a chain), kGrow doubles the
+// buckets whenever the entries outnumber them (chains stay short however
+// many entries come).
+//
+// The bucket array is made on the first insert: an empty table costs no
+// memory and no walk when it goes.
+//
 // Neither table locks; owners serialise access.
 #pragma once
 
@@ -15,6 +24,17 @@
 #include <type_traits>
 
 namespace tarvixlib {
+
+// The key of the keyed text hash.
+struct CMyHashKey {
+  uint64_t k0;
+  uint64_t k1;
+};
+// Drawn once per process from the system's random source.
+const CMyHashKey& ProcessHashKey();
+// SipHash-1-3 of the text under the key, the bytes folded as
+// HashNameNoCase folds them unless exactCase; the 64 bits folded to 32.
+uint32_t KeyedTextHash(const char* text, bool exactCase, const CMyHashKey& key);
 
 // One entry: chain link, value, sizes, then the key area and the copied
 // value. A value size of 0 means `value` is a pointer stored unchanged;
@@ -36,6 +56,8 @@ public:
   enum : uint32_t {
     kAllowDuplicates = 1,  // insert without looking the key up
     kKeepExisting = 2,     // an insert of a present key fails
+    kGrow = 4,             // the buckets double when the entries outnumber them
+    kSecretHash = 8,       // text keys hash with KeyedTextHash (process key)
   };
   static constexpr uint32_t kMinBuckets = 16;
   static constexpr uint32_t kMaxBuckets = 0x2000000;
@@ -49,9 +71,11 @@ public:
   // above the request, clamped to 16..0x2000000. maxEntries -1: unlimited.
   // keyLength -1: zero-terminated text keys (exactCase chooses the compare
   // and the hash); otherwise fixed-length byte keys of that many bytes.
+  // The options stay as they were.
   bool Init(uint32_t requestedBuckets, bool exactCase = true,
             int64_t maxEntries = -1, int keyLength = -1);
-  void SetOptions(uint32_t options) { options_ = options; }
+  // Entries already held are rehashed when the hash changes.
+  void SetOptions(uint32_t options);
   uint32_t GetOptions() const { return options_; }
 
   CMyHashEntry* Lookup(const void* key) const;
@@ -70,6 +94,8 @@ public:
   uint32_t BucketCount() const { return mask_ + 1; }
   uint32_t BucketOf(const void* key) const { return Hash(key) & mask_; }
   size_t Count() const { return count_; }
+  // The most entries any one chain holds (a walk over every bucket).
+  size_t LongestChain() const;
   bool IsTextKey() const { return keyLength_ < 0; }
   bool IsExactCase() const { return exactCase_; }
 
@@ -77,6 +103,9 @@ private:
   uint32_t Hash(const void* key) const;
   bool KeyEquals(const CMyHashEntry* entry, const void* key) const;
   void Unlink(CMyHashEntry* entry);
+  // Moves every entry into a new array of `count` buckets; false, changing
+  // nothing, when memory is short.
+  bool Rehash(uint32_t count);
 
   CMyHashEntry** buckets_ = nullptr;
   uint32_t mask_ = 0;

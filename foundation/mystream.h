@@ -299,10 +299,13 @@ private:
 using CMyStreamFile = CMyStreamT<WChar, CMyStreamHandle>;
 
 // Memory up to a threshold, then (transparently) a temporary file that is
-// deleted when the stream is destroyed.
+// deleted when the stream is destroyed. Unbuffered while in memory; moving
+// to the file gives the stream one shared buffer of kFileBuffer bytes
+// unless its owner set buffering of its own.
 class CMyStreamMixed : public CMyStream {
 public:
   static constexpr size_t kChunkSize = 32768;
+  static constexpr size_t kFileBuffer = 65536;
   // maxTotal 0: no maximum. An empty directory means the system's temporary
   // directory.
   CMyStreamMixed(const WChar* tempDirectory, uint64_t threshold, uint64_t maxTotal = 0);

@@ -57,6 +57,9 @@ uint32_t CurrentThreadId();
 uint64_t TickCountMs();
 void SleepMs(uint32_t ms);
 void YieldThread();
+// Fills the buffer from the system's cryptographic random source; false
+// when it cannot.
+bool RandomBytes(void* buffer, size_t length);
 
 // Starts a thread running entry(arg). The returned handle is signalled once
 // entry has returned; null when the thread could not be created.

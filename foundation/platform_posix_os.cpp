@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -155,6 +156,18 @@ uint64_t TickCountMs() {
   return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                    std::chrono::steady_clock::now().time_since_epoch())
                                    .count());
+}
+
+bool RandomBytes(void* buffer, size_t length) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (length > 0) {
+    ssize_t n = getrandom(out, length, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    out += n;
+    length -= static_cast<size_t>(n);
+  }
+  return true;
 }
 
 void SleepMs(uint32_t ms) {

@@ -2,6 +2,7 @@
 // I/O, each a thin layer over the Win32 call of the same purpose.
 #include <windows.h>
 
+#include <ntsecapi.h>
 #include <process.h>
 
 #include <new>
@@ -47,6 +48,17 @@ uint32_t CurrentThreadId() { return GetCurrentThreadId(); }
 uint64_t TickCountMs() { return GetTickCount64(); }
 void SleepMs(uint32_t ms) { Sleep(ms); }
 void YieldThread() { SwitchToThread(); }
+
+bool RandomBytes(void* buffer, size_t length) {
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (length > 0) {
+    ULONG piece = length > 0x10000000 ? 0x10000000 : static_cast<ULONG>(length);
+    if (!RtlGenRandom(out, piece)) return false;
+    out += piece;
+    length -= piece;
+  }
+  return true;
+}
 
 namespace {
 struct ThreadStart {

@@ -182,8 +182,9 @@ void CMyStreamMixed::Init(uint64_t threshold, uint64_t maxTotal) {
     WChar temp[CMyStreamFile::kMaxPath];
     if (platform::GetTempDirectory(temp, CMyStreamFile::kMaxPath)) directory_.Assign(temp);
   }
+  // No buffer while in memory: reads point straight into the chunks and
+  // writes copy into them. The file side gets its buffer when it is made.
   inner_ = new (std::nothrow) CMyStreamBuf(kChunkSize, threshold);
-  SetBuffering(kReadBuffer | kSharedBuffer, 65536, 65536);
 }
 
 CMyStreamMixed::~CMyStreamMixed() { delete inner_; }
@@ -224,6 +225,7 @@ bool CMyStreamMixed::SwitchToFile() {
   delete memory;
   inner_ = file;
   inMemory_ = false;
+  if (!GetBufferingFlags()) SetBuffering(kReadBuffer | kSharedBuffer, kFileBuffer, kFileBuffer);
   byteCount_ = position;
   return true;
 }

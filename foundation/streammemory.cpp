@@ -30,10 +30,7 @@ int64_t ClampedTarget(int64_t offset, int origin, uint64_t pos, uint64_t size, b
 // ---- CMyStreamBuf ----
 
 CMyStreamBuf::CMyStreamBuf(size_t chunkSize, uint64_t maxSize)
-    : chunkSize_(chunkSize ? chunkSize : 32768), maxSize_(maxSize) {
-  chunks_ = static_cast<uint8_t**>(std::calloc(kInitialSlots, sizeof(uint8_t*)));
-  chunkSlots_ = chunks_ ? kInitialSlots : 0;
-}
+    : chunkSize_(chunkSize ? chunkSize : 32768), maxSize_(maxSize) {}
 
 CMyStreamBuf::~CMyStreamBuf() {
   for (size_t i = 0; i < chunkCount_; ++i) std::free(chunks_[i]);
@@ -43,7 +40,8 @@ CMyStreamBuf::~CMyStreamBuf() {
 bool CMyStreamBuf::EnsureChunks(size_t count) {
   while (chunkCount_ < count) {
     if (chunkCount_ == chunkSlots_) {
-      size_t slots = chunkSlots_ + kSlotGrowth;
+      // The first chunk reserves the slots: an empty stream holds nothing.
+      size_t slots = chunkSlots_ ? chunkSlots_ + kSlotGrowth : kInitialSlots;
       auto** grown = static_cast<uint8_t**>(std::realloc(chunks_, slots * sizeof(uint8_t*)));
       if (!grown) return false;
       chunks_ = grown;

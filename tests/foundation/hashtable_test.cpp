@@ -159,6 +159,45 @@ TEST(HashTable, ReInitFreesOldContentsAndShortFixedKeysWork) {
   EXPECT_NE(t.Lookup(&k), nullptr);
 }
 
+TEST(HashTable, KeyedHashFoldsLikeTheCompareAndDependsOnTheKey) {
+  const CMyHashKey a{1, 2}, b{1, 3};
+  EXPECT_EQ(KeyedTextHash("Content-Type", false, a), KeyedTextHash("CONTENT-type", false, a));
+  EXPECT_EQ(KeyedTextHash("caf\xE9", false, a), KeyedTextHash("CAF\xC9", false, a));
+  EXPECT_NE(KeyedTextHash("Content-Type", true, a), KeyedTextHash("CONTENT-type", true, a));
+  EXPECT_NE(KeyedTextHash("Content-Type", false, a), KeyedTextHash("Content-Type", false, b));
+  // "AP" and "B/" share the specified hash; under a key they do not.
+  ASSERT_EQ(HashNameNoCase("AP"), HashNameNoCase("B/"));
+  EXPECT_NE(KeyedTextHash("AP", false, a), KeyedTextHash("B/", false, a));
+  // Lengths past one 8-byte word, and the empty text.
+  EXPECT_NE(KeyedTextHash("abcdefgh", true, a), KeyedTextHash("abcdefgh\x01", true, a));
+  EXPECT_NE(KeyedTextHash("", true, a), KeyedTextHash("\x01", true, a));
+}
+
+TEST(HashTable, GrowingSecretHashTableKeepsChainsShort) {
+  CMyHashTable t;
+  ASSERT_TRUE(t.Init(16, /*exactCase=*/false));
+  t.SetOptions(CMyHashTable::kGrow | CMyHashTable::kSecretHash);
+  EXPECT_EQ(t.LongestChain(), 0u) << "no bucket array before the first insert";
+  // 1024 keys of one HashNameNoCase value ("AP" and "B/" hash alike).
+  std::vector<std::string> keys;
+  for (uint32_t i = 0; i < 1024; ++i) {
+    std::string k;
+    for (int bit = 0; bit < 10; ++bit) k += (i >> bit) & 1 ? "B/" : "AP";
+    keys.push_back(k);
+    ASSERT_TRUE(t.Put(k.c_str(), nullptr, 0));
+  }
+  EXPECT_EQ(t.Count(), 1024u);
+  EXPECT_EQ(t.BucketCount(), 1024u) << "doubled whenever the entries outnumbered the buckets";
+  EXPECT_LE(t.LongestChain(), 12u);
+  for (const std::string& k : keys) ASSERT_NE(t.Lookup(k.c_str()), nullptr) << k;
+  EXPECT_EQ(VisitKeys(t).size(), 1024u);
+  // Switching back to the specified hash rehashes what is held.
+  t.SetOptions(0);
+  EXPECT_EQ(t.LongestChain(), 1024u);
+  for (const std::string& k : keys) ASSERT_TRUE(t.Delete(k.c_str())) << k;
+  EXPECT_EQ(t.Count(), 0u);
+}
+
 TEST(HashTableT, InsertSetGetTakeRemove) {
   CMyHashTableT<const char*, uint32_t> t(64);
   EXPECT_TRUE(t.IsEmpty());

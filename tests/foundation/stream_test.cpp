@@ -575,8 +575,11 @@ TEST(StreamMixed, SpillsPastTheThresholdIntoATempFileDeletedOnDestroy) {
     EXPECT_EQ(m.Write("abcdef", 6), 6u);
     EXPECT_TRUE(m.IsInMemory());
     EXPECT_TRUE(dir.Files().empty());
+    EXPECT_EQ(m.GetBufferingFlags(), 0u) << "no buffer while in memory";
     EXPECT_EQ(m.Write("ghijk", 5), 5u);
     EXPECT_FALSE(m.IsInMemory());
+    EXPECT_EQ(m.GetBufferingFlags(), CMyStream::kReadBuffer | CMyStream::kSharedBuffer)
+        << "the file side is buffered";
     auto files = dir.Files();
     ASSERT_EQ(files.size(), 1u);
     file = files[0];
@@ -642,10 +645,14 @@ TEST(StreamMixed, ADirectoryThatCannotBeCreatedRefusesTheWriteAndKeepsTheData) {
   EXPECT_TRUE(m.IsInMemory());
   m.Seek(0, nullptr, 0);
   EXPECT_EQ(ReadAll(m), "abc");
-  // Through the buffered interface the refusal shows as a short write.
+  // In memory the stream holds no buffer of its own: through the buffered
+  // interface the refusal shows at once.
   m.Seek(0, nullptr, 2);
-  EXPECT_EQ(m.WriteBuffered("xy", 2), 2u);
-  EXPECT_FALSE(m.Sync());
+  EXPECT_EQ(m.GetBufferingFlags(), 0u);
+  EXPECT_EQ(m.WriteBuffered("xy", 2), 0u);
+  EXPECT_TRUE(m.Sync()) << "nothing was left pending";
+  m.Seek(0, nullptr, 0);
+  EXPECT_EQ(ReadAll(m), "abc");
 }
 
 TEST(StreamMixed, MaximumTotalSizeSetsTheOverflowFlag) {
