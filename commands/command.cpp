@@ -116,6 +116,7 @@ void CTarvixPipeCommand::Finish(CCommandContext*) {}
 
 int32_t CTarvixPipeCommand::Send(CMyStream& reader, CMyStream& writer, CCommandContext* context) {
   SetReturn(kReturnSuccess);
+  wireFailed_ = 0;
   if (!CanRun(context)) {
     SetReturn(kReturnNotRun);
     return current_.Code();
@@ -123,6 +124,8 @@ int32_t CTarvixPipeCommand::Send(CMyStream& reader, CMyStream& writer, CCommandC
   int32_t code = kReturnFailed;
   if (WriteRequest(writer) && WriteTerminator(writer) && ReadResponse(reader))
     code = Execute(context);
+  else
+    wireFailed_ = 1;
   SetReturn(code);
   return current_.Code();
 }
@@ -131,7 +134,9 @@ int32_t CTarvixPipeCommand::Process(CMyStream& reader, CMyStream& writer,
                                     CCommandContext* context) {
   SetReturn(kReturnSuccess);
   statusWritten_ = 0;
+  wireFailed_ = 0;
   if (!ReadRequest(reader)) {
+    wireFailed_ = 1;
     SetReturn(kReturnFailed);
     return current_.Code();
   }
@@ -143,9 +148,8 @@ int32_t CTarvixPipeCommand::Process(CMyStream& reader, CMyStream& writer,
     if (current_.Code() == kReturnSuccess) SetReturn(kReturnNotRun);
     response_.ResetAll();
   }
-  if (!WriteResponse(writer)) {
-    SetReturn(kReturnFailed);
-  } else if (statusWritten_ && !WriteTerminator(writer)) {
+  if (!WriteResponse(writer) || (statusWritten_ && !WriteTerminator(writer))) {
+    wireFailed_ = 1;
     SetReturn(kReturnFailed);
   }
   Finish(context);

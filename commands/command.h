@@ -83,6 +83,10 @@ public:
   int32_t GetId() const { return id_; }
   uint32_t GetTimeout() const { return timeout_; }
   int32_t GetExecutionBudget() const { return executionBudget_; }
+  // Whether the last Send or Process ended with code 2 because reading,
+  // writing or parsing failed (the connection is then out of step), as
+  // opposed to a code the command chose itself.
+  bool WireFailed() const { return wireFailed_ != 0; }
   bool IsStatusWritten() const { return statusWritten_ != 0; }
   CCommandParams& RequestParams() { return request_; }
   CCommandParams& ResponseParams() { return response_; }
@@ -114,6 +118,7 @@ private:
   CCommandParams request_;
   CCommandParams response_;
   uint8_t statusWritten_ = 0;
+  uint8_t wireFailed_ = 0;
   int32_t executionBudget_ = 0;
 };
 

@@ -8,16 +8,23 @@
 namespace tarvixlib {
 namespace commands {
 
-bool ServeRequest(const char* name, CTarvixPipeCommand* command, CMyStream& reader,
-                  CMyStream& writer, CCommandContext* context, bool answerUnknown,
-                  CMyLineBuffer& line) {
-  if (!name || !*name) return true;
-  if (command) return command->Process(reader, writer, context) != kReturnFailed;
+ServeResult ServeRequest(const char* name, CTarvixPipeCommand* command, CMyStream& reader,
+                         CMyStream& writer, CCommandContext* context, bool answerUnknown,
+                         CMyLineBuffer& line) {
+  if (!name || !*name) return ServeResult::kServed;
+  if (command) {
+    int32_t code = command->Process(reader, writer, context);
+    if (command->WireFailed()) return ServeResult::kTransportFailed;
+    return code == kReturnFailed ? ServeResult::kCommandFailed : ServeResult::kServed;
+  }
   bool complete = DrainBlock(reader, line);
-  if (!answerUnknown || std::strcmp(name, kAutoUpdatePostMessage) == 0) return complete;
-  char reply[64];
-  int n = FormatToBuffer(reply, sizeof reply, "%d %s\n", kReturnUnknownCommand, kUnknownCommandText);
-  return WriteText(writer, reply, static_cast<size_t>(n)) && WriteTerminator(writer) && complete;
+  bool written = true;
+  if (answerUnknown && std::strcmp(name, kAutoUpdatePostMessage) != 0) {
+    char reply[64];
+    int n = FormatToBuffer(reply, sizeof reply, "%d %s\n", kReturnUnknownCommand, kUnknownCommandText);
+    written = WriteText(writer, reply, static_cast<size_t>(n)) && WriteTerminator(writer);
+  }
+  return complete && written ? ServeResult::kServed : ServeResult::kTransportFailed;
 }
 
 int32_t CCloseConnectionCommand::Execute(CCommandContext* context) {
@@ -45,8 +52,8 @@ CTarvixPipeCommand* CCommandSet::Find(const char* name) const {
   return name && commands_.Get(name, &command) ? command : nullptr;
 }
 
-bool CCommandSet::Dispatch(const char* name, CMyStream& reader, CMyStream& writer,
-                           CCommandContext* context, bool answerUnknown) {
+ServeResult CCommandSet::Dispatch(const char* name, CMyStream& reader, CMyStream& writer,
+                                  CCommandContext* context, bool answerUnknown) {
   return ServeRequest(name, Find(name), reader, writer, context, answerUnknown, line_);
 }
 

@@ -12,15 +12,24 @@ namespace commands {
 constexpr const char* kAutoUpdatePostMessage = "AUTOUPDATE_POSTMESSAGE";
 constexpr const char* kUnknownCommandText = "Unknown command";
 
+// How serving one request went. Only kTransportFailed ends a session: a
+// command that chose code 2 has still read its request and written its
+// whole reply.
+enum class ServeResult {
+  kServed,           // the request was read and answered (or needs no answer)
+  kCommandFailed,    // the command's own Execute ended it with code 2
+  kTransportFailed,  // reading, parsing or writing failed: the connection is out of step
+};
+
 // Handles one request. Empty name: nothing. No command: the rest of the
-// request is read and discarded up to "." (or the end of the data); then,
-// with answerUnknown and a name other than AUTOUPDATE_POSTMESSAGE, the
-// reply "101 Unknown command" LF "." LF is written and flushed. Otherwise
-// the command's Process runs. Returns false when reading or writing failed
-// (the connection is then of no further use).
-bool ServeRequest(const char* name, CTarvixPipeCommand* command, CMyStream& reader,
-                  CMyStream& writer, CCommandContext* context, bool answerUnknown,
-                  CMyLineBuffer& line);
+// request is drained by its structure (DrainBlock: DATA bytes are skipped
+// as bytes) up to its "." (or the end of the data); then, with
+// answerUnknown and a name other than AUTOUPDATE_POSTMESSAGE, the reply
+// "101 Unknown command" LF "." LF is written and flushed. Otherwise the
+// command's Process runs.
+ServeResult ServeRequest(const char* name, CTarvixPipeCommand* command, CMyStream& reader,
+                         CMyStream& writer, CCommandContext* context, bool answerUnknown,
+                         CMyLineBuffer& line);
 
 // Ends the session that serves it: sets "${STOP}" to "yes", answers 100.
 class CCloseConnectionCommand : public CTarvixPipeCommand {
@@ -44,8 +53,8 @@ public:
   size_t Count() const { return commands_.Count(); }
 
   // ServeRequest with the command of that name.
-  bool Dispatch(const char* name, CMyStream& reader, CMyStream& writer, CCommandContext* context,
-                bool answerUnknown);
+  ServeResult Dispatch(const char* name, CMyStream& reader, CMyStream& writer,
+                       CCommandContext* context, bool answerUnknown);
 
   // Clears the text unless append is set, then every command's Describe
   // (appended, brief as asked) followed by two LF, in the set's order.

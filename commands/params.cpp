@@ -55,6 +55,35 @@ char* CopyText(const char* text, size_t length) {
   return copy;
 }
 
+// The size on a DATA line, read like an unsigned 64-bit value; a text that
+// is no number counts as 0.
+uint64_t DataSize(const char* text) {
+  uint64_t size = 0;
+  return CParamTraits<uint64_t>::Parse(text, &size) ? size : 0;
+}
+
+// What a line of a parameter block is.
+enum class LineKind { kEnd, kData, kListStart, kListEnd, kValue };
+
+LineKind KindOf(const char* text, size_t length) {
+  if (length == 1 && text[0] == '.') return LineKind::kEnd;
+  if (std::strncmp(text, "DATA ", 5) == 0) return LineKind::kData;
+  if (std::strcmp(text, "LISTSTART") == 0) return LineKind::kListStart;
+  if (std::strcmp(text, "LISTEND") == 0) return LineKind::kListEnd;
+  return LineKind::kValue;
+}
+
+// The next at most `want` bytes of a DATA block: straight from the reader's
+// buffer where it has one, else through a piece of kDataPiece bytes made on
+// first use. Returns how many; 0 at the end of the data.
+size_t NextPiece(CMyStream& reader, size_t want, const uint8_t** bytes, uint8_t** piece) {
+  size_t got = 0;
+  if (reader.ReadSpan(bytes, want, &got)) return got;
+  if (!*piece) *piece = static_cast<uint8_t*>(std::malloc(kDataPiece));
+  *bytes = *piece;
+  return *piece ? reader.ReadBuffered(*piece, want) : 0;
+}
+
 // The progress of a DATA block: received * 100 / size, at most 100.
 int Percent(uint64_t received, uint64_t size) {
   unsigned __int128 p = static_cast<unsigned __int128>(received) * 100u / size;
@@ -153,42 +182,38 @@ bool CBinaryParam::SetBytes(const void* data, size_t length) {
 
 // ---- the parsed block ----
 
-CParameterStore::CParameterStore(uint32_t buckets) : buckets_(buckets) {}
-
-CParameterStore::~CParameterStore() {
-  Clear();
-  delete values_;
+CParameterStore::CParameterStore() : values_(CMyHashTable::kMinBuckets, /*exactCase=*/false) {
+  values_.Core().SetOptions(CMyHashTable::kGrow | CMyHashTable::kSecretHash);
 }
 
-CMyHashTable* CParameterStore::Table() {
-  if (!values_) values_ = new (std::nothrow) CMyHashTableT<const char*, char*>(buckets_, /*exactCase=*/false);
-  return values_ ? &values_->Core() : nullptr;
-}
+CParameterStore::~CParameterStore() { Clear(); }
 
 void CParameterStore::Clear() {
-  // Entry by entry: clearing the whole table would walk every bucket.
-  while (CMyPtrListNode* n = arrivals_.Head()) {
-    auto* e = static_cast<CMyHashEntry*>(n->data);
-    std::free(e->value);
-    arrivals_.RemoveNode(n);
-    values_->Core().Delete(e->KeyText());
-  }
+  for (CMyPtrListNode* n = arrivals_.Head(); n; n = n->next)
+    std::free(static_cast<CMyHashEntry*>(n->data)->value);
+  arrivals_.Clear();
+  // Back to a small table with no bucket array: a store that once held
+  // many names does not walk their buckets again at every clear.
+  values_.Core().Init(CMyHashTable::kMinBuckets, /*exactCase=*/false);
   lists_.Clear();
   streams_.Clear();
   cursorNode_ = nullptr;
   cursor_ = 0;
 }
 
+void CParameterStore::DropStreams() {
+  streams_.Clear();
+  cursorNode_ = nullptr;
+  cursor_ = 0;
+  for (CMyPtrListNode* n = lists_.Head(); n; n = n->next)
+    CMyPtrListT<CParameterStore>::DataOf(n)->DropStreams();
+}
+
 bool CParameterStore::SetValue(const char* name, const char* value) {
   if (!name || !*name) return false;
   char* copy = CopyText(value ? value : "", value ? std::strlen(value) : 0);
   if (!copy) return false;
-  CMyHashTable* found = Table();
-  if (!found) {
-    std::free(copy);
-    return false;
-  }
-  CMyHashTable& table = *found;
+  CMyHashTable& table = values_.Core();
   if (CMyHashEntry* e = table.Lookup(name)) {
     // The entry keeps its place in the arrival order; only the value changes.
     std::free(e->value);
@@ -209,8 +234,8 @@ bool CParameterStore::SetValue(const char* name, const char* value) {
 }
 
 const char* CParameterStore::FindValue(const char* name) const {
-  if (!name || !values_) return nullptr;
-  CMyHashEntry* e = values_->Core().Lookup(name);
+  if (!name) return nullptr;
+  CMyHashEntry* e = values_.Core().Lookup(name);
   return e ? static_cast<const char*>(e->value) : nullptr;
 }
 
@@ -279,36 +304,47 @@ bool CCommandParams::WriteBlock(CMyStream& writer) {
   return true;
 }
 
+void CCommandParams::SetSpillDirectory(const WChar* directory) {
+  static const WChar kNone[1] = {0};
+  spillDirectory_.Assign(directory ? directory : kNone);
+}
+
 bool CCommandParams::ReadBlock(CMyStream& reader) {
   store_.Clear();
-  bool ok = ParseBlock(reader);
+  bool dataRefused = false;
+  bool ok = ParseBlock(reader, &dataRefused);
+  // Nothing of a refused block stays in memory or in the temporary folder.
+  if (dataRefused) store_.DropStreams();
   for (CMyPtrListNode* n = params_.Head(); n; n = n->next) ParamOf(n)->ReadFrom(store_);
   return ok;
 }
 
-bool CCommandParams::ParseBlock(CMyStream& reader) {
+bool CCommandParams::ParseBlock(CMyStream& reader, bool* dataRefused) {
   CParameterStore* current = &store_;
   size_t dataBlocks = 0, listItems = 0, values = 0, valueBytes = 0;
+  DataBudget budget{limits_.dataBytes, limits_.dataMemory};
   for (;;) {
     if (ReadWireLine(reader, line_, kMaxParamLine) != LineResult::kLine) return false;
     char* text = line_.data;
     size_t length = line_.length;
-    if (length == 1 && text[0] == '.') return current == &store_;
-    if (std::strncmp(text, "DATA ", 5) == 0) {
-      if (++dataBlocks > kMaxDataBlocksPerBlock) return false;
-      if (!ReadData(reader, text + 5, *current)) return false;
-      continue;
-    }
-    if (std::strcmp(text, "LISTSTART") == 0) {
-      if (current != &store_ || ++listItems > kMaxListItemsPerBlock) return false;
-      current = store_.AddListItem();
-      if (!current) return false;
-      continue;
-    }
-    if (std::strcmp(text, "LISTEND") == 0) {
-      if (current == &store_) return false;
-      current = &store_;
-      continue;
+    switch (KindOf(text, length)) {
+      case LineKind::kEnd:
+        return current == &store_;
+      case LineKind::kData:
+        if (++dataBlocks > limits_.dataBlocks) return false;
+        if (!ReadData(reader, text + 5, *current, budget, dataRefused)) return false;
+        continue;
+      case LineKind::kListStart:
+        if (current != &store_ || ++listItems > limits_.listItems) return false;
+        current = store_.AddListItem();
+        if (!current) return false;
+        continue;
+      case LineKind::kListEnd:
+        if (current == &store_) return false;
+        current = &store_;
+        continue;
+      case LineKind::kValue:
+        break;
     }
     char* colon = static_cast<char*>(std::memchr(text, ':', length));
     const char* value = "";
@@ -318,17 +354,26 @@ bool CCommandParams::ParseBlock(CMyStream& reader) {
     }
     if (!*text) continue;  // no name
     valueBytes += length;
-    if (++values > kMaxValuesPerBlock || valueBytes > kMaxValueBytesPerBlock) return false;
+    if (++values > limits_.values || valueBytes > limits_.valueBytes) return false;
     if (!current->SetValue(text, value)) return false;
   }
 }
 
-bool CCommandParams::ReadData(CMyStream& reader, const char* sizeText, CParameterStore& target) {
-  uint64_t size = 0;
-  if (!CParamTraits<uint64_t>::Parse(sizeText, &size)) size = 0;
-  static const WChar kNoDirectory[1] = {0};  // the stream takes the user's temporary folder
-  auto* stream = new (std::nothrow) CMyStreamMixed(kNoDirectory, kDataMemoryThreshold);
-  if (!stream || !stream->IsOpen()) {
+bool CCommandParams::ReadData(CMyStream& reader, const char* sizeText, CParameterStore& target,
+                              DataBudget& budget, bool* refused) {
+  uint64_t size = DataSize(sizeText);
+  if (size > budget.bytes) {
+    *refused = true;
+    return false;
+  }
+  budget.bytes -= size;
+  uint64_t threshold = limits_.memoryThreshold;
+  uint64_t inMemory = size < threshold ? size : threshold;
+  // Past the memory share the block goes to a file from its first byte.
+  bool toFile = inMemory > budget.memory;
+  if (!toFile) budget.memory -= inMemory;
+  auto* stream = new (std::nothrow) CMyStreamMixed(spillDirectory_.GetString(), threshold);
+  if (!stream || !stream->IsOpen() || (toFile && size && !stream->SwitchToFile())) {
     delete stream;
     return false;
   }
@@ -339,15 +384,8 @@ bool CCommandParams::ReadData(CMyStream& reader, const char* sizeText, CParamete
     uint64_t end = size - received > chunk ? received + chunk : size;
     while (ok && received < end) {
       size_t want = end - received > kDataPiece ? kDataPiece : static_cast<size_t>(end - received);
-      // Straight from the reader's buffer where it has one; else through
-      // our own bounded piece.
       const uint8_t* bytes = nullptr;
-      size_t got = 0;
-      if (!reader.ReadSpan(&bytes, want, &got)) {
-        if (!piece_) piece_ = static_cast<uint8_t*>(std::malloc(kDataPiece));
-        got = piece_ ? reader.ReadBuffered(piece_, want) : 0;
-        bytes = piece_;
-      }
+      size_t got = NextPiece(reader, want, &bytes, &piece_);
       ok = got > 0 && stream->WriteBuffered(bytes, got) == got;
       received += got;
     }
@@ -356,6 +394,56 @@ bool CCommandParams::ReadData(CMyStream& reader, const char* sizeText, CParamete
   // The finished stream gives its buffer back: a block may hold many.
   ok = ok && stream->SetBuffering(0, 0, 0) && stream->Seek(0, nullptr, 0) && target.AddStream(stream);
   if (!ok) delete stream;
+  return ok;
+}
+
+bool DrainBlock(CMyStream& reader, CMyLineBuffer& line, const CBlockLimits& limits) {
+  bool inList = false;
+  bool rest = false;  // the line read is the rest of an over-long one
+  uint64_t dataLeft = limits.dataBytes;
+  uint8_t* piece = nullptr;
+  bool ok = false;
+  for (bool done = false; !done;) {
+    LineResult r = ReadWireLine(reader, line, kMaxParamLine);
+    if (r == LineResult::kTooLong || (r == LineResult::kLine && rest)) {
+      rest = r == LineResult::kTooLong;
+      continue;
+    }
+    if (r != LineResult::kLine) break;
+    switch (KindOf(line.data, line.length)) {
+      case LineKind::kEnd:
+        ok = !inList;
+        done = true;
+        break;
+      case LineKind::kData: {
+        uint64_t size = DataSize(line.data + 5);
+        if (size > dataLeft) {
+          done = true;
+          break;
+        }
+        dataLeft -= size;
+        for (const uint8_t* bytes; size > 0;) {
+          size_t got = NextPiece(reader, size > kDataPiece ? kDataPiece : static_cast<size_t>(size),
+                                 &bytes, &piece);
+          if (!got) break;
+          size -= got;
+        }
+        done = size > 0;
+        break;
+      }
+      case LineKind::kListStart:
+        done = inList;  // lists do not nest
+        inList = true;
+        break;
+      case LineKind::kListEnd:
+        done = !inList;
+        inList = false;
+        break;
+      case LineKind::kValue:
+        break;
+    }
+  }
+  std::free(piece);
   return ok;
 }
 

@@ -42,6 +42,28 @@ constexpr size_t kMaxDataBlocksPerBlock = 1024;
 constexpr size_t kMaxListItemsPerBlock = 1024;
 constexpr size_t kMaxValuesPerBlock = 65536;
 constexpr size_t kMaxValueBytesPerBlock = 0x4000000;  // 64 MiB
+// The DATA blocks of one block together. Their announced sizes may add up
+// to kMaxDataBytesPerBlock: a DATA line announcing more than is left fails
+// the block before any of its bytes is read, and the block then drops every
+// stream it received, so nothing of it stays in the temporary folder. Of
+// that, the blocks kept in memory (each up to kDataMemoryThreshold) may
+// hold kMaxDataMemoryPerBlock; a block that would pass it goes straight to
+// a temporary file.
+constexpr uint64_t kMaxDataBytesPerBlock = 0x10000000;  // 256 MiB
+constexpr uint64_t kMaxDataMemoryPerBlock = 0x800000;  // 8 MiB
+
+// The bounds a parameter list applies to every block it reads; the
+// defaults are the constants above. Tests and the fuzz target set smaller
+// ones to reach them.
+struct CBlockLimits {
+  size_t dataBlocks = kMaxDataBlocksPerBlock;
+  size_t listItems = kMaxListItemsPerBlock;
+  size_t values = kMaxValuesPerBlock;
+  size_t valueBytes = kMaxValueBytesPerBlock;
+  uint64_t dataBytes = kMaxDataBytesPerBlock;
+  uint64_t dataMemory = kMaxDataMemoryPerBlock;
+  uint64_t memoryThreshold = kDataMemoryThreshold;  // one DATA block in memory
+};
 
 class CParameterStore;
 
@@ -231,15 +253,19 @@ private:
 
 class CParameterStore {
 public:
-  // Text values in a table of `buckets` chains, keys compared without regard
-  // to letter case.
-  explicit CParameterStore(uint32_t buckets = 1024);
+  // Names are looked up without regard to letter case, in a table that
+  // grows with its entries and hashes under a key of this process: a peer
+  // cannot choose names that share a chain, so filling and clearing a store
+  // costs time in proportion to what it holds.
+  CParameterStore();
   ~CParameterStore();
   CParameterStore(const CParameterStore&) = delete;
   CParameterStore& operator=(const CParameterStore&) = delete;
 
   // Frees everything and sets the DATA cursor back to the first stream.
   void Clear();
+  // Frees the DATA streams of this store and of its list items.
+  void DropStreams();
 
   // Adds name = value, replacing an earlier value of the same name (which
   // keeps its place in the arrival order). False when out of memory.
@@ -251,6 +277,8 @@ public:
   CMyPtrListNode* FirstValue() const { return arrivals_.Head(); }
   static const char* NameOf(const CMyPtrListNode* node);
   static const char* ValueOf(const CMyPtrListNode* node);
+  // The most names that share one chain of the table.
+  size_t LongestChain() const { return values_.Core().LongestChain(); }
 
   // Nested stores, one per list item, in arrival order (owned).
   CParameterStore* AddListItem();
@@ -266,12 +294,7 @@ public:
   size_t Cursor() const { return cursor_; }
 
 private:
-  // Made on the first value: most stores of a command never hold one, and
-  // a table of 1024 buckets costs its memory and a scan when it goes.
-  CMyHashTable* Table();
-
-  uint32_t buckets_;
-  CMyHashTableT<const char*, char*>* values_ = nullptr;  // owned malloc'ed copies
+  CMyHashTableT<const char*, char*> values_;  // owned malloc'ed copies
   CMyPtrList arrivals_;                       // CMyHashEntry* in arrival order
   CMyPtrListT<CParameterStore> lists_{true};
   CMyPtrListT<CMyStream> streams_{true};
@@ -328,15 +351,37 @@ public:
   // The line buffer of this list, lent to the status line reader.
   CMyLineBuffer& LineBuffer() { return line_; }
 
+  void SetLimits(const CBlockLimits& limits) { limits_ = limits; }
+  const CBlockLimits& Limits() const { return limits_; }
+  // Where DATA blocks spill to; null or empty: the user's temporary folder.
+  void SetSpillDirectory(const WChar* directory);
+
 private:
-  bool ParseBlock(CMyStream& reader);
-  bool ReadData(CMyStream& reader, const char* sizeText, CParameterStore& target);
+  // What the DATA blocks of the block being read may still take.
+  struct DataBudget {
+    uint64_t bytes;
+    uint64_t memory;
+  };
+  bool ParseBlock(CMyStream& reader, bool* dataRefused);
+  bool ReadData(CMyStream& reader, const char* sizeText, CParameterStore& target,
+                DataBudget& budget, bool* refused);
 
   CMyPtrList params_;  // CParam*
   CParameterStore store_;
   CMyLineBuffer line_;
+  CBlockLimits limits_;
+  CMyStringW spillDirectory_;
   uint8_t* piece_ = nullptr;  // kDataPiece bytes, for readers that cannot lend their buffer
 };
+
+// Reads and discards one parameter block up to its "." line, following its
+// structure as ReadBlock does: the bytes of a DATA block are skipped as
+// bytes (never read as lines), lists must open and close as in a block.
+// Over-long lines are discarded piece by piece. False when the data ends
+// first, the structure is broken or the DATA blocks announce more than
+// limits.dataBytes (the rest is then left unread).
+bool DrainBlock(CMyStream& reader, CMyLineBuffer& line,
+                const CBlockLimits& limits = CBlockLimits());
 
 }  // namespace commands
 }  // namespace tarvixlib

@@ -46,19 +46,5 @@ bool WriteTerminator(CMyStream& writer) {
   return WriteBytes(writer, ".\n", 2) && FlushWriter(writer);
 }
 
-bool DrainBlock(CMyStream& reader, CMyLineBuffer& line) {
-  for (;;) {
-    switch (ReadWireLine(reader, line, kMaxParamLine)) {
-      case LineResult::kLine:
-        if (std::strcmp(line.Text(), ".") == 0) return true;
-        break;
-      case LineResult::kTooLong:
-        break;  // the next call goes on with the rest of the line
-      default:
-        return false;
-    }
-  }
-}
-
 }  // namespace commands
 }  // namespace tarvixlib

@@ -45,10 +45,5 @@ bool FlushWriter(CMyStream& writer);
 // The terminator line "." LF, then a flush.
 bool WriteTerminator(CMyStream& writer);
 
-// Reads and discards lines up to and including "." or the end of the data
-// (over-long lines are discarded piece by piece). False when the data ended
-// without ".".
-bool DrainBlock(CMyStream& reader, CMyLineBuffer& line);
-
 }  // namespace commands
 }  // namespace tarvixlib

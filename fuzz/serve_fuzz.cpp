@@ -78,7 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ReadWireLine(in, line, kMaxParamLine) != LineResult::kLine) break;
     ++requests;
     CMyStringA name(line.Text());
-    if (!set.Dispatch(name.GetString(), in, out, &session, /*answerUnknown=*/true)) break;
+    if (set.Dispatch(name.GetString(), in, out, &session, /*answerUnknown=*/true) ==
+        ServeResult::kTransportFailed)
+      break;
   }
   Check(requests <= size);
 

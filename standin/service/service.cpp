@@ -407,7 +407,8 @@ void CStandinService::Serve(HANDLE pipe, int number) {
     }
 
     cmd::CTarvixPipeCommand* command = commands.Find(name.c_str());
-    bool alive = commands.Dispatch(name.c_str(), reader, writer, &session, true);
+    bool alive = commands.Dispatch(name.c_str(), reader, writer, &session, true) !=
+                 cmd::ServeResult::kTransportFailed;
     int code = command ? command->GetReturnCode() : cmd::kReturnUnknownCommand;
     Print("[%d] %s -> %d", number, name.c_str(), code);
     if (!alive || session.IsYes("${STOP}")) break;

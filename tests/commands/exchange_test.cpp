@@ -18,6 +18,7 @@ using testing_::ContentOf;
 using testing_::EchoCommand;
 using testing_::LimitedSink;
 using testing_::PipePair;
+using testing_::SpillFolder;
 using testing_::StreamOf;
 
 // ---- Send against a canned reply ----
@@ -135,6 +136,26 @@ TEST(Send, ResponseParametersTakeDefaultsFromAFailedReply) {
   EXPECT_EQ(SendWith(c, "100 1536\nR_NUMBER:4\n").code, 2);
   EXPECT_EQ(c.rNumber.Get(), 4) << "what arrived is taken";
   EXPECT_STREQ(c.rText.Get().GetString(), "none") << "what did not arrive is the default";
+}
+
+TEST(Send, AReplyHoldingMoreDataThanItsBoundEndsWithCode2) {
+  SpillFolder folder;
+  EchoCommand c;
+  CBlockLimits limits;
+  limits.dataBytes = 100000;
+  limits.memoryThreshold = 1000;
+  c.ResponseParams().SetLimits(limits);
+  c.ResponseParams().SetSpillDirectory(folder.Name());
+  const std::string first = "100 1536\nR_SIGID:5\nDATA 60000\n" + std::string(60000, 'a');
+  EXPECT_EQ(SendWith(c, first + ".\n").code, 100);
+  EXPECT_FALSE(c.WireFailed());
+  EXPECT_EQ(folder.Files(), 1u) << "the block spilled; the store holds it";
+
+  EXPECT_EQ(SendWith(c, first + "DATA 40001\n" + std::string(40001, 'b') + ".\n").code, 2);
+  EXPECT_TRUE(c.WireFailed());
+  EXPECT_EQ(c.rSigid.Get(), 5u) << "values before the refused block still count";
+  EXPECT_EQ(c.ResponseParams().Store().StreamCount(), 0u);
+  EXPECT_EQ(folder.Files(), 0u) << "nothing of the refused reply stays on disk";
 }
 
 TEST(Send, CanRunRefusedWritesNothing) {

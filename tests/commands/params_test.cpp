@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands/params.h"
+#include "foundation/textconv.h"
 #include "test_streams.h"
 
 namespace tarvixlib {
@@ -13,6 +14,7 @@ namespace {
 
 using testing_::ContentOf;
 using testing_::LimitedSink;
+using testing_::SpillFolder;
 using testing_::StreamOf;
 
 // ---- accepted value texts ----
@@ -374,6 +376,157 @@ TEST(ReadBlock, BoundsOnWhatOneBlockCreates) {
   for (size_t i = 0; i <= kMaxValuesPerBlock; ++i) values += "V" + std::to_string(i) + "\n";
   EXPECT_FALSE(b.Read(values + ".\n"));
   EXPECT_LE(b.list.Store().ValueCount(), kMaxValuesPerBlock);
+}
+
+// ---- names chosen to collide ----
+
+// 2^bits names of 2 * bits characters that all share one HashNameNoCase:
+// "AP" and "B/" hash alike (65 * 33 + 80 == 66 * 33 + 47), and the hash of
+// a concatenation depends only on the hashes and lengths of its parts.
+std::vector<std::string> CollidingNames(int bits) {
+  std::vector<std::string> names;
+  for (uint32_t i = 0; i < (1u << bits); ++i) {
+    std::string name;
+    for (int b = 0; b < bits; ++b) name += (i >> b) & 1 ? "B/" : "AP";
+    names.push_back(name);
+  }
+  return names;
+}
+
+TEST(ParameterStore, NamesSharingTheTextHashKeepItsChainsShort) {
+  std::vector<std::string> names = CollidingNames(12);
+  std::string wire;
+  for (const std::string& n : names) {
+    ASSERT_EQ(HashNameNoCase(n.c_str()), HashNameNoCase(names[0].c_str())) << n;
+    wire += n + ":" + n.substr(0, 6) + "\n";
+  }
+  CCommandParams list;
+  auto in = StreamOf(wire + ".\n");
+  ASSERT_TRUE(list.ReadBlock(*in));
+  const CParameterStore& store = list.Store();
+  EXPECT_EQ(store.ValueCount(), names.size());
+  // 4096 names that one chain of the specified hash would hold: the store
+  // spreads them as it spreads any names (a chain of 16 has odds far below
+  // 1e-9 with a table at least as large as its entries).
+  EXPECT_LE(store.LongestChain(), 16u);
+  std::string lower = names[77];
+  for (char& c : lower) c = static_cast<char>(c == 'P' ? 'p' : c);
+  EXPECT_STREQ(store.FindValue(lower.c_str()), names[77].substr(0, 6).c_str()) << "any case";
+  EXPECT_EQ(store.FindValue("AQ"), nullptr);
+}
+
+TEST(ParameterStore, ClearingGivesTheTableBackAndKeepsArrivalOrder) {
+  CParameterStore store;
+  EXPECT_EQ(store.LongestChain(), 0u) << "no bucket array before the first name";
+  for (int i = 0; i < 1000; ++i) ASSERT_TRUE(store.SetValue(("N" + std::to_string(i)).c_str(), "v"));
+  ASSERT_TRUE(store.SetValue("n5", "later"));
+  EXPECT_EQ(store.ValueCount(), 1000u);
+  EXPECT_STREQ(CParameterStore::NameOf(store.FirstValue()), "N0");
+  EXPECT_STREQ(store.FindValue("N5"), "later");
+  store.Clear();
+  EXPECT_EQ(store.ValueCount(), 0u);
+  EXPECT_EQ(store.FindValue("N5"), nullptr);
+  EXPECT_EQ(store.LongestChain(), 0u);
+  ASSERT_TRUE(store.SetValue("again", "1"));
+  EXPECT_STREQ(store.FindValue("AGAIN"), "1");
+}
+
+// ---- what the DATA blocks of one block may hold ----
+
+// The wire of DATA blocks of the given sizes, bytes 'a', 'b', ... per block,
+// then the terminator.
+std::string DataBlocks(std::initializer_list<size_t> sizes) {
+  std::string wire;
+  char fill = 'a';
+  for (size_t size : sizes) wire += "DATA " + std::to_string(size) + "\n" + std::string(size, fill++);
+  return wire + ".\n";
+}
+
+TEST(ReadBlock, DataBlocksTogetherStopAtTheirBound) {
+  SpillFolder folder;
+  Block b;
+  CBlockLimits limits;
+  limits.dataBytes = 1000;
+  limits.memoryThreshold = 100;  // blocks above 100 bytes spill
+  b.list.SetLimits(limits);
+  b.list.SetSpillDirectory(folder.Name());
+
+  ASSERT_TRUE(b.Read(DataBlocks({600, 400})));
+  EXPECT_EQ(b.list.Store().StreamCount(), 2u);
+  EXPECT_EQ(folder.Files(), 2u) << "both spilled while the store holds them";
+  EXPECT_EQ(ContentOf(b.second.Stream()), std::string(400, 'b'));
+
+  // One byte beyond: the block fails, and nothing it received stays.
+  EXPECT_FALSE(b.Read(DataBlocks({600, 401})));
+  EXPECT_EQ(b.list.Store().StreamCount(), 0u);
+  EXPECT_EQ(folder.Files(), 0u);
+  EXPECT_EQ(ContentOf(b.first.Stream()), "") << "no DATA left for the parameters";
+
+  // The bound counts every block of the block, list items too.
+  EXPECT_FALSE(b.Read("LISTSTART\nDATA 999\n" + std::string(999, 'x') + "LISTEND\nDATA 2\nyy.\n"));
+  EXPECT_EQ(b.list.Store().ListItem(0)->StreamCount(), 0u);
+  EXPECT_EQ(folder.Files(), 0u);
+}
+
+// Serves a DATA line announcing 2^64 - 1 bytes, then bytes without end (up
+// to a cap that only a reader ignoring the bound reaches).
+class EndlessData : public CMyStream {
+public:
+  static constexpr uint64_t kCap = 64u << 20;
+  size_t Read(void* buffer, size_t length) override {
+    static const std::string head = "DATA 18446744073709551615\n";
+    auto* out = static_cast<char*>(buffer);
+    size_t n = 0;
+    for (; n < length && served_ < kCap; ++n, ++served_)
+      out[n] = served_ < head.size() ? head[served_] : 'e';
+    return n;
+  }
+  size_t Write(const void*, size_t) override { return 0; }
+  bool Truncate() override { return false; }
+  bool Seek(int64_t, int64_t* newPosition, int) override {
+    if (newPosition) *newPosition = 0;
+    return true;
+  }
+  bool IsOpen() const override { return true; }
+  uint64_t Served() const { return served_; }
+
+private:
+  uint64_t served_ = 0;
+};
+
+TEST(ReadBlock, AnEndlessDataBlockIsRefusedBeforeItsBytes) {
+  SpillFolder folder;
+  Block b;
+  b.list.SetSpillDirectory(folder.Name());
+  EndlessData in;
+  EXPECT_FALSE(b.list.ReadBlock(in));
+  EXPECT_LE(in.Served(), 65536u) << "one read buffer, then it stopped";
+  EXPECT_EQ(folder.Files(), 0u);
+  EXPECT_EQ(b.list.Store().StreamCount(), 0u);
+}
+
+TEST(ReadBlock, BlocksBeyondTheMemoryShareGoStraightToAFile) {
+  SpillFolder folder;
+  Block b;
+  CBlockLimits limits;
+  limits.dataMemory = 10;
+  limits.memoryThreshold = 8;
+  b.list.SetLimits(limits);
+  b.list.SetSpillDirectory(folder.Name());
+  ASSERT_TRUE(b.Read(DataBlocks({4, 4, 4, 0, 20})));
+  CParameterStore& store = b.list.Store();
+  ASSERT_EQ(store.StreamCount(), 5u);
+  std::vector<bool> inMemory;
+  for (size_t i = 0; i < store.StreamCount(); ++i)
+    inMemory.push_back(dynamic_cast<CMyStreamMixed&>(*store.StreamAt(i)).IsInMemory());
+  // 4 + 4 fit the share of 10; the third would pass it; an empty block
+  // costs nothing; 20 bytes spill past the threshold of 8 anyway.
+  EXPECT_EQ(inMemory, (std::vector<bool>{true, true, false, true, false}));
+  EXPECT_EQ(folder.Files(), 2u);
+  EXPECT_EQ(ContentOf(*store.StreamAt(2)), "cccc");
+  EXPECT_EQ(ContentOf(*store.StreamAt(4)), std::string(20, 'e'));
+  store.Clear();
+  EXPECT_EQ(folder.Files(), 0u);
 }
 
 // ---- progress of DATA blocks ----

@@ -60,13 +60,15 @@ protected:
   }
 
   // The server thread reads name lines and dispatches them until the data
-  // ends, a request fails or CLOSE_CONNECTION set ${STOP}.
+  // ends, the transport fails or CLOSE_CONNECTION set ${STOP}.
   void Serve(CCommandSet& set) {
     CMyLineBuffer line;
     while (!serverContext_.IsYes("${STOP}")) {
       if (ReadWireLine(*server_, line, kMaxParamLine) != LineResult::kLine) break;
       CMyStringA name(line.Text());
-      if (!set.Dispatch(name, *server_, *server_, &serverContext_, true)) break;
+      if (set.Dispatch(name, *server_, *server_, &serverContext_, true) ==
+          ServeResult::kTransportFailed)
+        break;
       ++served_;
     }
   }

@@ -238,7 +238,7 @@ TEST(Events, ChainedSourcesFirstThenObserversInOrder) {
 // ---- the command set and the dispatch of one request ----
 
 struct Served {
-  bool ok;
+  ServeResult result;
   std::string written;
   std::string rest;  // what the reader still holds afterwards
 };
@@ -247,16 +247,16 @@ Served Serve(CCommandSet& set, const char* name, const std::string& request, boo
              CCommandContext* context = nullptr) {
   auto in = StreamOf(request);
   CMyStreamBuf out;
-  bool ok = set.Dispatch(name, *in, out, context, answerUnknown);
+  ServeResult result = set.Dispatch(name, *in, out, context, answerUnknown);
   std::string rest;
   for (int c; (c = in->ReadByte()) >= 0;) rest += static_cast<char>(c);
-  return {ok, ContentOf(out), rest};
+  return {result, ContentOf(out), rest};
 }
 
 TEST(CommandSet, UnknownNamesAreDrainedAndAnswered) {
   CCommandSet set;
   Served s = Serve(set, "FOO", "A:1\n.\nNEXT\n", true);
-  EXPECT_TRUE(s.ok);
+  EXPECT_EQ(s.result, ServeResult::kServed);
   EXPECT_EQ(s.written, "101 Unknown command\n.\n");
   EXPECT_EQ(s.rest, "NEXT\n") << "drained up to and including the terminator";
 
@@ -267,21 +267,65 @@ TEST(CommandSet, UnknownNamesAreDrainedAndAnswered) {
   s = Serve(set, "FOO", "A:1\n.\n", false);
   EXPECT_EQ(s.written, "");
 
-  // DATA lines are not special while draining: the terminator ends it.
-  s = Serve(set, "FOO", "DATA 100\n.\nNEXT\n", true);
-  EXPECT_EQ(s.rest, "NEXT\n");
-
-  // Over-long lines are discarded too; the end of the data ends the drain.
+  // Over-long lines are discarded, the rest of one never read as a line of
+  // its own; the end of the data ends the drain.
   s = Serve(set, "FOO", std::string(3 * kMaxParamLine, 'x') + "\n.\nNEXT\n", true);
   EXPECT_EQ(s.rest, "NEXT\n");
+  s = Serve(set, "FOO", std::string(kMaxParamLine - 1, 'x') + ".\nA:1\n.\nNEXT\n", true);
+  EXPECT_EQ(s.rest, "NEXT\n");
   s = Serve(set, "FOO", "A:1\n", true);
-  EXPECT_FALSE(s.ok);
+  EXPECT_EQ(s.result, ServeResult::kTransportFailed);
   EXPECT_EQ(s.written, "101 Unknown command\n.\n");
 
   s = Serve(set, "", "A:1\n.\n", true);
-  EXPECT_TRUE(s.ok);
+  EXPECT_EQ(s.result, ServeResult::kServed);
   EXPECT_EQ(s.written, "");
   EXPECT_EQ(s.rest, "A:1\n.\n") << "an empty name does nothing";
+}
+
+TEST(CommandSet, UnknownNamesAreDrainedByTheBlocksStructure) {
+  // A DATA payload holding what looks like a terminator and a further
+  // request is skipped as bytes: one answer, and the next request is the
+  // one after the block.
+  const std::string payload = "x\n.\nSCAN_EMAIL\nFILE:evil\n.\n";
+  const std::string block = "FILE:a\nDATA " + std::to_string(payload.size()) + "\n" + payload +
+                            "LISTSTART\nDATA 3\n.\n\nLISTEND\n.\n";
+  CCommandSet set;
+  Served s = Serve(set, "FOO", block + "NEXT\n", true);
+  EXPECT_EQ(s.result, ServeResult::kServed);
+  EXPECT_EQ(s.written, "101 Unknown command\n.\n") << "answered once";
+  EXPECT_EQ(s.rest, "NEXT\n");
+  s = Serve(set, "AUTOUPDATE_POSTMESSAGE", block + "NEXT\n", true);
+  EXPECT_EQ(s.written, "");
+  EXPECT_EQ(s.rest, "NEXT\n");
+
+  struct {
+    const char* what;
+    std::string request;
+    std::string rest;
+  } broken[] = {
+      {"DATA cut short", "DATA 100\n.\nNEXT\n", ""},
+      {"terminator inside a list", "LISTSTART\nA:1\n.\nNEXT\n", "NEXT\n"},
+      {"nested list", "LISTSTART\nLISTSTART\nLISTEND\n.\nNEXT\n", "LISTEND\n.\nNEXT\n"},
+      {"list end outside a list", "LISTEND\n.\nNEXT\n", ".\nNEXT\n"},
+      {"more DATA than a block may hold", "DATA 18446744073709551615\nabc.\nNEXT\n", "abc.\nNEXT\n"},
+  };
+  for (const auto& b : broken) {
+    s = Serve(set, "FOO", b.request, true);
+    EXPECT_EQ(s.result, ServeResult::kTransportFailed) << b.what;
+    EXPECT_EQ(s.rest, b.rest) << b.what << ": stops where a parse would";
+  }
+}
+
+TEST(CommandSet, DrainStopsAtTheDataBound) {
+  CBlockLimits limits;
+  limits.dataBytes = 10;
+  CMyLineBuffer line;
+  auto fits = StreamOf("DATA 4\nabcdDATA 6\nefghij.\n");
+  EXPECT_TRUE(DrainBlock(*fits, line, limits));
+  auto over = StreamOf("DATA 4\nabcdDATA 7\nefghijk.\n");
+  EXPECT_FALSE(DrainBlock(*over, line, limits));
+  EXPECT_EQ(over->ReadByte(), 'e') << "the refused block's bytes are left unread";
 }
 
 TEST(CommandSet, KnownNamesInAnyCaseRunTheirOneCommand) {
@@ -291,7 +335,7 @@ TEST(CommandSet, KnownNamesInAnyCaseRunTheirOneCommand) {
   ASSERT_TRUE(set.Add(new CNopCommand()));
   EXPECT_EQ(set.Count(), 3u);
   Served s = Serve(set, "echo", "SIGID:4\n.\n", true);
-  EXPECT_TRUE(s.ok);
+  EXPECT_EQ(s.result, ServeResult::kServed);
   EXPECT_EQ(s.written.substr(0, 20), "100 1536\nR_FLAG:no\nR");
   s = Serve(set, "ECHO", "SIGID:5\n.\n", true);
   EXPECT_EQ(echo->executed, 2) << "the same object serves every request";
@@ -299,8 +343,35 @@ TEST(CommandSet, KnownNamesInAnyCaseRunTheirOneCommand) {
   EXPECT_EQ(Serve(set, "Nop", ".\n", true).written, "100 1536\n.\n");
   // A request that does not parse gets no reply.
   s = Serve(set, "ECHO", "SIGID:5\n", true);
-  EXPECT_FALSE(s.ok);
+  EXPECT_EQ(s.result, ServeResult::kTransportFailed);
   EXPECT_EQ(s.written, "");
+}
+
+TEST(CommandSet, ACommandThatChoseCode2IsNoTransportFailure) {
+  // A session serves requests until the transport fails: a command whose
+  // Execute returns 2 has read its request and written its whole reply, so
+  // the request after it is still served.
+  CCommandSet set;
+  auto* failing = new EchoCommand("FAILING");
+  failing->result = kReturnFailed;
+  ASSERT_TRUE(set.Add(failing));
+  ASSERT_TRUE(set.Add(new CNopCommand()));
+  auto in = StreamOf("FAILING\nSIGID:1\n.\nNOP\n.\nNOP\n");
+  CMyStreamBuf out;
+  CMyLineBuffer line;
+  std::vector<ServeResult> results;
+  while (ReadWireLine(*in, line, kMaxParamLine) == LineResult::kLine) {
+    CMyStringA name(line.Text());
+    results.push_back(set.Dispatch(name, *in, out, nullptr, true));
+    if (results.back() == ServeResult::kTransportFailed) break;
+  }
+  EXPECT_EQ(results, (std::vector<ServeResult>{ServeResult::kCommandFailed, ServeResult::kServed,
+                                               ServeResult::kTransportFailed}));
+  std::string written = ContentOf(out);
+  EXPECT_EQ(written.substr(0, 9), "2 1537\nR_");
+  EXPECT_NE(written.find(".\n100 1536\n.\n"), std::string::npos) << written;
+  EXPECT_FALSE(failing->WireFailed());
+  EXPECT_TRUE(set.Find("NOP")->WireFailed()) << "the last NOP had no terminator";
 }
 
 TEST(CommandSet, CloseConnectionSetsStopAndAnswers) {

@@ -1,15 +1,18 @@
 // Streams for the command tests: a blocking in-memory pipe pair (one
-// direction each way, like the two ends of a named pipe) and a sink that
-// refuses writes after a given number of bytes.
+// direction each way, like the two ends of a named pipe), a sink that
+// refuses writes after a given number of bytes, and a folder for the
+// temporary files of received DATA blocks.
 #pragma once
 
 #include <condition_variable>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 
 #include "foundation/mystream.h"
+#include "foundation/platform.h"
 
 namespace tarvixlib {
 namespace commands {
@@ -121,6 +124,35 @@ inline std::string ContentOf(CMyStream& stream) {
   stream.Seek(position, nullptr, 0);
   return out;
 }
+
+// A folder of its own for spilled DATA blocks, removed with its contents.
+class SpillFolder {
+public:
+  SpillFolder() {
+    WChar temp[260] = {};
+    platform::GetTempDirectory(temp, 260);
+    uint32_t tag = 0;
+    platform::RandomBytes(&tag, sizeof tag);
+    std::string leaf = "tarvix-spill-" + std::to_string(tag) + "/";
+    name_ = temp;
+    name_.append(leaf.begin(), leaf.end());
+    std::filesystem::create_directories(Path());
+  }
+  ~SpillFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(Path(), ignored);
+  }
+  const WChar* Name() const { return name_.c_str(); }
+  std::filesystem::path Path() const { return std::filesystem::path(name_); }
+  size_t Files() const {
+    size_t n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(Path())) n += entry.exists();
+    return n;
+  }
+
+private:
+  std::basic_string<WChar> name_;
+};
 
 }  // namespace testing_
 }  // namespace commands
