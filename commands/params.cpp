@@ -192,9 +192,13 @@ void CParameterStore::Clear() {
   for (CMyPtrListNode* n = arrivals_.Head(); n; n = n->next)
     std::free(static_cast<CMyHashEntry*>(n->data)->value);
   arrivals_.Clear();
-  // Back to a small table with no bucket array: a store that once held
+  // A table that grew goes back to its first size: a store that once held
   // many names does not walk their buckets again at every clear.
-  values_.Core().Init(CMyHashTable::kMinBuckets, /*exactCase=*/false);
+  CMyHashTable& table = values_.Core();
+  if (table.BucketCount() > CMyHashTable::kMinBuckets)
+    table.Init(CMyHashTable::kMinBuckets, /*exactCase=*/false);
+  else
+    table.Clear();
   lists_.Clear();
   streams_.Clear();
   cursorNode_ = nullptr;

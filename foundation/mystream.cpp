@@ -13,6 +13,7 @@ namespace {
 
 constexpr size_t kCopyPiece = 32768;
 constexpr size_t kCopySpan = 1u << 20;  // bytes handed on per ReadSpan
+constexpr size_t kFirstLine = 256;      // ReadLineAlloc's first line buffer
 
 CMyStreamBuffer* NewBuffer(size_t capacity) {
   auto* b = static_cast<CMyStreamBuffer*>(std::malloc(sizeof(CMyStreamBuffer) + capacity));
@@ -317,55 +318,114 @@ int CMyStream::ReadLine(char* buffer, bool singleLine, size_t size) {
   return any ? static_cast<int>(n) : -1;
 }
 
+namespace {
+
+// Appends the bytes to the line with every CR dropped, growing the line by
+// `growth` up to `limit` bytes with the terminator. *used: the bytes taken
+// (CRs included). 0 all taken; -3 the limit was reached (the next byte is
+// not taken); -2 no memory.
+int AppendLineBytes(CMyLineBuffer& line, const uint8_t* bytes, size_t n, size_t limit,
+                    size_t growth, size_t* used) {
+  size_t i = 0;
+  int result = 0;
+  while (i < n) {
+    if (bytes[i] == '\r') {
+      ++i;
+      continue;
+    }
+    const void* cr = std::memchr(bytes + i, '\r', n - i);
+    size_t run = (cr ? static_cast<const uint8_t*>(cr) - bytes : n) - i;
+    size_t room = limit - 1 - line.length;
+    size_t take = run < room ? run : room;
+    size_t needed = line.length + take + 1;
+    if (needed > line.capacity) {
+      size_t grown = line.capacity;
+      while (grown < needed) grown = grown + growth < limit ? grown + growth : limit;
+      char* bigger = static_cast<char*>(std::realloc(line.data, grown));
+      if (!bigger) {
+        result = -2;
+        break;
+      }
+      line.data = bigger;
+      line.capacity = grown;
+    }
+    std::memcpy(line.data + line.length, bytes + i, take);
+    line.length += take;
+    i += take;
+    if (take < run) {
+      result = -3;
+      break;
+    }
+  }
+  *used = i;
+  return result;
+}
+
+}  // namespace
+
 int CMyStream::ReadLineAlloc(CMyLineBuffer& line, size_t limit, size_t growth) {
   line.length = 0;
   if (line.data) line.data[0] = '\0';
   if (limit < 2) return -3;  // no room for even one character
-  if (!readBuf_ && !SetBuffering(bufferFlags_ | kReadBuffer, 65536,
-                                 writeBuf_ ? writeBuf_->capacity : 0))
-    return -2;
   if (growth == 0) growth = limit;
   if (!line.data) {
+    // Most lines are short: the buffer starts small and then grows in
+    // steps of `growth`.
     size_t first = growth < limit ? growth : limit;
+    if (first > kFirstLine) first = kFirstLine;
     if (first < 2) first = 2;
     line.data = static_cast<char*>(std::malloc(first));
     if (!line.data) return -2;
     line.capacity = first;
   }
+  PrepareRead();
   bool consumed = false;
+  int result;
   for (;;) {
-    int c = PeekByte();
-    if (c < 0) {
-      line.data[line.length] = '\0';
-      return consumed ? 0 : -1;
-    }
-    if (c == '\n') {
-      ++readBuf_->pos;
-      line.data[line.length] = '\0';
-      return 1;
-    }
-    ++readBuf_->pos;
-    consumed = true;
-    if (c == '\r') continue;
-    if (line.length + 2 > line.capacity || line.length + 2 > limit) {
-      if (line.length + 2 > limit) {
-        --readBuf_->pos;  // the byte stays in the stream
-        line.data[line.length] = '\0';
-        return -3;
+    // A stream that keeps its bytes in memory lends them and needs no read
+    // buffer; any other gets one of 65536 bytes.
+    const uint8_t* span = nullptr;
+    size_t n = 0;
+    bool lent = !readBuf_ && ReadDirect(&span, kCopySpan, &n);
+    CMyStreamBuffer* b = readBuf_;
+    if (!lent) {
+      if (!b) {
+        if (!SetBuffering(bufferFlags_ | kReadBuffer, 65536, writeBuf_ ? writeBuf_->capacity : 0)) {
+          result = -2;
+          break;
+        }
+        b = readBuf_;
       }
-      size_t grown = line.capacity + growth;
-      if (grown > limit) grown = limit;
-      char* bigger = static_cast<char*>(std::realloc(line.data, grown));
-      if (!bigger) {
-        --readBuf_->pos;
-        line.data[line.length] = '\0';
-        return -2;
+      if (!b->dirty && b->pos == b->valid) {
+        b->valid = Read(b->Data(), b->capacity);
+        b->pos = 0;
       }
-      line.data = bigger;
-      line.capacity = grown;
+      span = b->Data() + b->pos;
+      n = b->dirty ? 0 : b->valid - b->pos;
     }
-    line.data[line.length++] = static_cast<char>(c);
+    if (n == 0) {
+      result = consumed ? 0 : -1;
+      break;
+    }
+    const void* lf = std::memchr(span, '\n', n);
+    size_t segment = lf ? static_cast<const uint8_t*>(lf) - span : n;
+    size_t used = 0;
+    result = AppendLineBytes(line, span, segment, limit, growth, &used);
+    if (result == 0 && lf) {
+      ++used;
+      result = 1;
+    }
+    consumed = consumed || used > 0;
+    // What was not taken stays in the stream.
+    if (!lent) {
+      b->pos += used;
+    } else if (used < n) {
+      Seek(-static_cast<int64_t>(n - used), nullptr, 1);
+    }
+    if (result != 0) break;
   }
+  line.data[line.length] = '\0';
+  return result;
 }
 
 // A correct forward search: on a mismatch the comparison falls back to the

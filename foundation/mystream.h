@@ -142,11 +142,13 @@ public:
   // to case (a-z and bytes 0xE0.. fold to upper case). True with the position
   // just after the match; false at the end of the stream.
   bool FindString(const char* text);
-  // Reads one line into `line` (growing by `growth` up to `limit` bytes with
-  // the terminator). CR dropped. 1: ended by LF; 0: ended by the end of the
+  // Reads one line into `line` (a new buffer starts at `growth` bytes, at
+  // most 256, and grows by `growth` up to `limit` bytes with the
+  // terminator). CR dropped. 1: ended by LF; 0: ended by the end of the
   // data; -1: end with nothing read; -2: out of memory; -3: the limit was
-  // reached (the rest of the line stays in the stream). Gives the stream a
-  // 65536-byte read buffer if it has none.
+  // reached (the rest of the line stays in the stream). A stream that keeps
+  // its bytes in memory (ReadSpan without a buffer) lends them; any other
+  // stream without a read buffer gets one of 65536 bytes.
   int ReadLineAlloc(CMyLineBuffer& line, size_t limit, size_t growth);
   // Copies up to length bytes (kAll: to the end) from source's position to
   // destination's, straight from the source's memory where it has some
@@ -177,7 +179,8 @@ private:
   CMyStreamBuffer* writeBuf_ = nullptr;  // == readBuf_ when shared
 };
 
-// Memory in a list of equal chunks; writes stop at the maximum size.
+// Memory in a list of equal chunks; writes stop at the maximum size. The
+// first chunk grows to its size as data arrives.
 class CMyStreamBuf : public CMyStream {
 public:
   static constexpr uint64_t kNoMaximum = ~static_cast<uint64_t>(0);
@@ -199,10 +202,14 @@ protected:
   bool ReadDirect(const uint8_t** data, size_t max, size_t* length) override;
 
 private:
-  bool EnsureChunks(size_t count);
+  // `count` chunks, the first holding at least firstBytes.
+  bool EnsureChunks(size_t count, size_t firstBytes);
+  size_t FirstChunkSize(size_t capacity, size_t needed) const;
 
-  uint8_t** chunks_ = nullptr;
+  uint8_t** chunks_ = nullptr;  // &firstSlot_ while there is one chunk
+  uint8_t* firstSlot_ = nullptr;
   size_t chunkCount_ = 0;     // allocated chunks
+  size_t firstCapacity_ = 0;  // bytes of the first chunk
   size_t chunkSlots_ = 0;     // entries of chunks_
   size_t chunkSize_;
   uint64_t size_ = 0;
@@ -332,9 +339,8 @@ protected:
   bool ReadDirect(const uint8_t** data, size_t max, size_t* length) override;
 
 private:
-  void Init(uint64_t threshold, uint64_t maxTotal);
-
-  CMyStream* inner_ = nullptr;
+  CMyStreamBuf memory_;
+  CMyStream* inner_ = &memory_;  // memory_, or the temporary file (owned)
   CMyStringW directory_;
   uint64_t threshold_ = 0;
   uint64_t maxTotal_ = 0;

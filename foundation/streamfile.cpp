@@ -165,64 +165,51 @@ bool CMyStreamFile::CreateTempFile(const WChar* directory, const WChar* extensio
 
 // ---- CMyStreamMixed ----
 
-CMyStreamMixed::CMyStreamMixed(const WChar* tempDirectory, uint64_t threshold, uint64_t maxTotal) {
+CMyStreamMixed::CMyStreamMixed(const WChar* tempDirectory, uint64_t threshold, uint64_t maxTotal)
+    : memory_(kChunkSize, threshold), threshold_(threshold), maxTotal_(maxTotal) {
   directory_.Assign(tempDirectory);
-  Init(threshold, maxTotal);
 }
 
-CMyStreamMixed::CMyStreamMixed(const char* tempDirectory, uint64_t threshold, uint64_t maxTotal) {
+CMyStreamMixed::CMyStreamMixed(const char* tempDirectory, uint64_t threshold, uint64_t maxTotal)
+    : memory_(kChunkSize, threshold), threshold_(threshold), maxTotal_(maxTotal) {
   if (tempDirectory && *tempDirectory) directory_.AssignWideFromAnsi(tempDirectory);
-  Init(threshold, maxTotal);
 }
 
-void CMyStreamMixed::Init(uint64_t threshold, uint64_t maxTotal) {
-  threshold_ = threshold;
-  maxTotal_ = maxTotal;
+CMyStreamMixed::~CMyStreamMixed() {
+  if (inner_ != &memory_) delete inner_;
+}
+
+const WChar* CMyStreamMixed::FileName() const {
+  static const WChar kNone[1] = {0};
+  return inMemory_ ? kNone : static_cast<CMyStreamFile*>(inner_)->Name();
+}
+
+bool CMyStreamMixed::SwitchToFile() {
+  if (!inMemory_) return false;
+  static const WChar kExtension[] = {'t', 'm', 'p', 0};
+  // The system's folder is looked up when the first file is made.
   if (directory_.IsEmpty()) {
     WChar temp[CMyStreamFile::kMaxPath];
     if (platform::GetTempDirectory(temp, CMyStreamFile::kMaxPath)) directory_.Assign(temp);
   }
-  // No buffer while in memory: reads point straight into the chunks and
-  // writes copy into them. The file side gets its buffer when it is made.
-  inner_ = new (std::nothrow) CMyStreamBuf(kChunkSize, threshold);
-}
-
-CMyStreamMixed::~CMyStreamMixed() { delete inner_; }
-
-const WChar* CMyStreamMixed::FileName() const {
-  static const WChar kNone[1] = {0};
-  return inMemory_ || !inner_ ? kNone : static_cast<CMyStreamFile*>(inner_)->Name();
-}
-
-bool CMyStreamMixed::SwitchToFile() {
-  if (!inMemory_ || !inner_) return false;
-  static const WChar kExtension[] = {'t', 'm', 'p', 0};
   auto* file = new (std::nothrow) CMyStreamFile;
   if (!file) return false;
   if (!file->CreateTempFile(directory_.GetString(), kExtension, CMyStreamFile::kDeleteOnClose)) {
     delete file;
     return false;
   }
-  auto* memory = static_cast<CMyStreamBuf*>(inner_);
-  uint64_t position = memory->Position();
-  uint64_t size = memory->Size();
-  bool ok = memory->Seek(0, nullptr, 0);
-  uint8_t* piece = static_cast<uint8_t*>(std::malloc(kChunkSize));
-  ok = ok && piece;
-  uint64_t copied = 0;
-  while (ok && copied < size) {
-    size_t n = memory->Read(piece, kChunkSize);
-    ok = n > 0 && file->Write(piece, n) == n;
-    copied += n;
-  }
-  std::free(piece);
+  uint64_t position = memory_.Position();
+  uint64_t size = memory_.Size();
+  bool ok = memory_.Seek(0, nullptr, 0) && CopyStream(memory_, *file, size) == size;
   if (ok && position != size) ok = file->Seek(static_cast<int64_t>(position), nullptr, 0);
   if (!ok) {
-    memory->Seek(static_cast<int64_t>(position), nullptr, 0);
+    memory_.Seek(static_cast<int64_t>(position), nullptr, 0);
     delete file;  // closes and deletes the temporary file
     return false;
   }
-  delete memory;
+  // The memory gives its chunks back.
+  memory_.Seek(0, nullptr, 0);
+  memory_.Truncate();
   inner_ = file;
   inMemory_ = false;
   if (!GetBufferingFlags()) SetBuffering(kReadBuffer | kSharedBuffer, kFileBuffer, kFileBuffer);
@@ -231,10 +218,8 @@ bool CMyStreamMixed::SwitchToFile() {
 }
 
 size_t CMyStreamMixed::Write(const void* data, size_t length) {
-  if (!inner_) return 0;
   if (inMemory_) {
-    auto* memory = static_cast<CMyStreamBuf*>(inner_);
-    if (memory->Position() + length <= threshold_) return memory->Write(data, length);
+    if (memory_.Position() + length <= threshold_) return memory_.Write(data, length);
     if (!SwitchToFile()) return 0;
   }
   if (maxTotal_ && (byteCount_ + length > maxTotal_ || byteCount_ + length < byteCount_)) {
@@ -247,7 +232,6 @@ size_t CMyStreamMixed::Write(const void* data, size_t length) {
 }
 
 size_t CMyStreamMixed::Read(void* buffer, size_t length) {
-  if (!inner_) return 0;
   size_t n = inner_->Read(buffer, length);
   if (!inMemory_) byteCount_ += n;
   return n;
@@ -256,25 +240,25 @@ size_t CMyStreamMixed::Read(void* buffer, size_t length) {
 bool CMyStreamMixed::ReadDirect(const uint8_t** data, size_t max, size_t* length) {
   // Only the memory side has bytes to point at; a file is read into the
   // buffer as usual.
-  return inner_ && inMemory_ && inner_->ReadSpan(data, max, length);
+  return inMemory_ && memory_.ReadSpan(data, max, length);
 }
 
 bool CMyStreamMixed::Seek(int64_t offset, int64_t* newPosition, int origin) {
   int64_t position = 0;
-  if (!inner_ || !inner_->Seek(offset, &position, origin)) return false;
+  if (!inner_->Seek(offset, &position, origin)) return false;
   if (!inMemory_) byteCount_ = static_cast<uint64_t>(position);
   if (newPosition) *newPosition = position;
   return true;
 }
 
-bool CMyStreamMixed::Truncate() { return inner_ && inner_->Truncate(); }
-bool CMyStreamMixed::Flush() { return FlushWriteBuffer() >= 0 && inner_ && inner_->Flush(); }
-bool CMyStreamMixed::IsOpen() const { return inner_ && inner_->IsOpen(); }
+bool CMyStreamMixed::Truncate() { return inner_->Truncate(); }
+bool CMyStreamMixed::Flush() { return FlushWriteBuffer() >= 0 && inner_->Flush(); }
+bool CMyStreamMixed::IsOpen() const { return inner_->IsOpen(); }
 
 bool CMyStreamMixed::GetRange(uint64_t offset, const void** data, size_t length, bool* owned) {
   *data = nullptr;
   *owned = false;
-  return inner_ && Sync() && inner_->GetRange(offset, data, length, owned);
+  return Sync() && inner_->GetRange(offset, data, length, owned);
 }
 
 }  // namespace tarvixlib

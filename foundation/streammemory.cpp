@@ -9,8 +9,9 @@ namespace tarvixlib {
 
 namespace {
 
-constexpr size_t kInitialSlots = 256;  // chunk pointers reserved at start
+constexpr size_t kInitialSlots = 256;  // chunk pointers reserved past the first chunk
 constexpr size_t kSlotGrowth = 16;
+constexpr size_t kFirstChunk = 256;  // the first chunk's first size
 
 // Clamps a seek target to 0..size.
 int64_t ClampedTarget(int64_t offset, int origin, uint64_t pos, uint64_t size, bool* ok) {
@@ -34,24 +35,52 @@ CMyStreamBuf::CMyStreamBuf(size_t chunkSize, uint64_t maxSize)
 
 CMyStreamBuf::~CMyStreamBuf() {
   for (size_t i = 0; i < chunkCount_; ++i) std::free(chunks_[i]);
-  std::free(chunks_);
+  if (chunks_ != &firstSlot_) std::free(chunks_);
 }
 
-bool CMyStreamBuf::EnsureChunks(size_t count) {
+bool CMyStreamBuf::EnsureChunks(size_t count, size_t firstBytes) {
+  if (count > 1) firstBytes = chunkSize_;
   while (chunkCount_ < count) {
     if (chunkCount_ == chunkSlots_) {
-      // The first chunk reserves the slots: an empty stream holds nothing.
-      size_t slots = chunkSlots_ ? chunkSlots_ + kSlotGrowth : kInitialSlots;
-      auto** grown = static_cast<uint8_t**>(std::realloc(chunks_, slots * sizeof(uint8_t*)));
-      if (!grown) return false;
-      chunks_ = grown;
-      chunkSlots_ = slots;
+      // The first chunk has a slot inside the stream; the second reserves
+      // the full list: a small stream allocates nothing but its data.
+      if (chunkSlots_ == 0) {
+        chunks_ = &firstSlot_;
+        chunkSlots_ = 1;
+      } else {
+        size_t slots = chunkSlots_ < kInitialSlots ? kInitialSlots : chunkSlots_ + kSlotGrowth;
+        bool inside = chunks_ == &firstSlot_;
+        auto** grown = static_cast<uint8_t**>(
+            std::realloc(inside ? nullptr : chunks_, slots * sizeof(uint8_t*)));
+        if (!grown) return false;
+        if (inside) grown[0] = firstSlot_;
+        chunks_ = grown;
+        chunkSlots_ = slots;
+      }
     }
-    uint8_t* chunk = static_cast<uint8_t*>(std::malloc(chunkSize_));
+    size_t size = chunkCount_ ? chunkSize_ : FirstChunkSize(0, firstBytes);
+    uint8_t* chunk = static_cast<uint8_t*>(std::malloc(size));
     if (!chunk) return false;
+    if (chunkCount_ == 0) firstCapacity_ = size;
     chunks_[chunkCount_++] = chunk;
   }
+  if (firstBytes > firstCapacity_) {
+    size_t size = FirstChunkSize(firstCapacity_, firstBytes);
+    auto* grown = static_cast<uint8_t*>(std::realloc(chunks_[0], size));
+    if (!grown) return false;
+    chunks_[0] = grown;
+    firstCapacity_ = size;
+  }
   return true;
+}
+
+// The first chunk starts small and doubles up to the chunk size: a stream
+// of a few bytes holds a few hundred, and what is copied while the chunk
+// grows is less than one chunk.
+size_t CMyStreamBuf::FirstChunkSize(size_t capacity, size_t needed) const {
+  size_t size = capacity ? capacity * 2 : kFirstChunk;
+  if (size < needed) size = needed;
+  return size < chunkSize_ ? size : chunkSize_;
 }
 
 size_t CMyStreamBuf::Read(void* buffer, size_t length) {
@@ -80,9 +109,9 @@ size_t CMyStreamBuf::Write(const void* data, size_t length) {
   while (done < length) {
     size_t index = static_cast<size_t>(pos_ / chunkSize_);
     size_t offset = static_cast<size_t>(pos_ % chunkSize_);
-    if (!EnsureChunks(index + 1)) break;  // out of memory: a short write
     size_t piece = chunkSize_ - offset;
     if (piece > length - done) piece = length - done;
+    if (!EnsureChunks(index + 1, offset + piece)) break;  // out of memory: a short write
     std::memcpy(chunks_[index] + offset, in + done, piece);
     done += piece;
     pos_ += piece;
@@ -110,6 +139,7 @@ bool CMyStreamBuf::Truncate() {
   // Chunks wholly beyond the new end are given back.
   size_t needed = static_cast<size_t>((size_ + chunkSize_ - 1) / chunkSize_);
   while (chunkCount_ > needed) std::free(chunks_[--chunkCount_]);
+  if (!chunkCount_) firstCapacity_ = 0;
   return true;
 }
 

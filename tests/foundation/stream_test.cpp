@@ -396,6 +396,55 @@ TEST(StreamReadLineAlloc, ResultsAndLimits) {
   EXPECT_STREQ(l2.Text(), "next");
 }
 
+// A stream over a text that cannot lend its bytes: line reading goes
+// through a read buffer.
+class TextReader : public CMyStream {
+public:
+  explicit TextReader(std::string text) : text_(std::move(text)) {}
+  size_t Read(void* buffer, size_t length) override {
+    size_t n = text_.size() - pos_ < length ? text_.size() - pos_ : length;
+    std::memcpy(buffer, text_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+  size_t Write(const void*, size_t) override { return 0; }
+  bool Truncate() override { return false; }
+  bool Seek(int64_t, int64_t*, int) override { return false; }
+  bool IsOpen() const override { return true; }
+
+private:
+  std::string text_;
+  size_t pos_ = 0;
+};
+
+TEST(StreamReadLineAlloc, LentBytesAndABufferGiveTheSameLines) {
+  // CRs anywhere, lines across chunks and buffer refills, a line that
+  // reaches the limit of 9 bytes, and a last line without LF.
+  const std::string text = "\r\rab\r\rc\n\n0123456789abc\r\n\rxy\r";
+  const std::vector<std::pair<int, std::string>> expected = {
+      {1, "abc"}, {1, ""}, {-3, "01234567"}, {1, "89abc"}, {0, "xy"}, {-1, ""}};
+  auto lines = [&](CMyStream& s) {
+    std::vector<std::pair<int, std::string>> got;
+    CMyLineBuffer line;
+    for (int r = 0; r != -1;) {
+      r = s.ReadLineAlloc(line, 9, 2);
+      got.emplace_back(r, line.Text());
+    }
+    return got;
+  };
+  CMyStreamBuf chunked(3);  // lends three bytes at a time
+  chunked.Write(text.data(), text.size());
+  chunked.Seek(0, nullptr, 0);
+  EXPECT_EQ(lines(chunked), expected);
+  EXPECT_EQ(chunked.GetBufferingFlags(), 0u) << "no buffer for a memory stream";
+  TextReader small(text);
+  ASSERT_TRUE(small.SetBuffering(CMyStream::kReadBuffer, 4, 0));
+  EXPECT_EQ(lines(small), expected);
+  TextReader plain(text);
+  EXPECT_EQ(lines(plain), expected);
+  EXPECT_EQ(plain.GetBufferingFlags(), CMyStream::kReadBuffer) << "given a buffer";
+}
+
 TEST(StreamReadLine, FoldingNeedsAReadBufferAndTheFlag) {
   std::string text = "A: 1\r\n\tcont\r\nB: 2\n";
   {
@@ -432,6 +481,39 @@ TEST(StreamReadLine, FoldingNeedsAReadBufferAndTheFlag) {
 }
 
 // ---- memory streams ----
+
+TEST(StreamBuf, TheFirstChunkGrowsWithItsDataAndKeepsIt) {
+  // Chunks of 1000 bytes: the first starts small and grows while single
+  // bytes, then runs across chunk borders, arrive and are overwritten.
+  CMyStreamBuf s(1000);
+  std::string expected;
+  for (int i = 0; i < 700; ++i) {
+    char c = static_cast<char>('a' + i % 26);
+    ASSERT_EQ(s.Write(&c, 1), 1u);
+    expected += c;
+  }
+  std::string run(2500, 'x');
+  for (size_t i = 0; i < run.size(); ++i) run[i] = static_cast<char>('0' + i % 10);
+  ASSERT_EQ(s.Write(run.data(), run.size()), run.size());
+  expected += run;
+  ASSERT_TRUE(s.Seek(5, nullptr, 0));
+  ASSERT_EQ(s.Write("HELLO", 5), 5u);
+  expected.replace(5, 5, "HELLO");
+  EXPECT_EQ(s.Size(), expected.size());
+  ASSERT_TRUE(s.Seek(0, nullptr, 0));
+  EXPECT_EQ(ReadAll(s), expected);
+  const void* p;
+  bool owned = true;
+  ASSERT_TRUE(s.GetRange(990, &p, 10, &owned));
+  EXPECT_FALSE(owned);
+  EXPECT_EQ(std::string(static_cast<const char*>(p), 10), expected.substr(990, 10));
+  // Emptied, it starts over with a small first chunk.
+  ASSERT_TRUE(s.Seek(0, nullptr, 0));
+  ASSERT_TRUE(s.Truncate());
+  ASSERT_EQ(s.Write("again", 5), 5u);
+  ASSERT_TRUE(s.Seek(0, nullptr, 0));
+  EXPECT_EQ(ReadAll(s), "again");
+}
 
 TEST(StreamBuf, SeekBeyondTheSizeLandsAtTheEndAndWritesStopAtTheMaximum) {
   CMyStreamBuf s(4, /*maxSize=*/10);
