@@ -3,6 +3,8 @@
 #   scripts/fuzz.sh [SECONDS] [TARGET...]   (default 30 s per target, all targets)
 # The seed corpus in fuzz/corpus/<target> is read, never written: new inputs
 # go to a scratch folder. A crash leaves its input in build/fuzz/crashes.
+# fuzz/<target>.options, where present, holds further libFuzzer options for
+# that target on one line (e.g. a -max_len that reaches its bounds).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 seconds=${1:-30}
@@ -22,7 +24,9 @@ for t in "${targets[@]}"; do
   scratch=$(mktemp -d)
   log=$dir/$t.log
   status=0
-  "$dir/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 \
+  options=()
+  [ -f "$root/fuzz/$t.options" ] && read -r -a options <"$root/fuzz/$t.options"
+  "$dir/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 "${options[@]}" \
     -artifact_prefix="$dir/crashes/$t-" "$scratch" "$root/fuzz/corpus/$t" >"$log" 2>&1 || status=$?
   rm -rf "$scratch"
   grep -E '^(stat::number_of_executed_units|SUMMARY)' "$log" || true
