@@ -141,11 +141,7 @@ TEST(Send, ResponseParametersTakeDefaultsFromAFailedReply) {
 TEST(Send, AReplyHoldingMoreDataThanItsBoundEndsWithCode2) {
   SpillFolder folder;
   EchoCommand c;
-  CBlockLimits limits;
-  limits.dataBytes = 100000;
-  limits.memoryThreshold = 1000;
-  c.ResponseParams().SetLimits(limits);
-  c.ResponseParams().SetSpillDirectory(folder.Name());
+  testing_::LimitData(c.ResponseParams(), folder, 100000, kMaxDataMemoryPerBlock, 1000);
   const std::string first = "100 1536\nR_SIGID:5\nDATA 60000\n" + std::string(60000, 'a');
   EXPECT_EQ(SendWith(c, first + ".\n").code, 100);
   EXPECT_FALSE(c.WireFailed());

@@ -6,6 +6,7 @@
 
 #include "commands/params.h"
 #include "foundation/textconv.h"
+#include "test_commands.h"
 #include "test_streams.h"
 
 namespace tarvixlib {
@@ -13,6 +14,7 @@ namespace commands {
 namespace {
 
 using testing_::ContentOf;
+using testing_::LimitData;
 using testing_::LimitedSink;
 using testing_::SpillFolder;
 using testing_::StreamOf;
@@ -445,11 +447,7 @@ std::string DataBlocks(std::initializer_list<size_t> sizes) {
 TEST(ReadBlock, DataBlocksTogetherStopAtTheirBound) {
   SpillFolder folder;
   Block b;
-  CBlockLimits limits;
-  limits.dataBytes = 1000;
-  limits.memoryThreshold = 100;  // blocks above 100 bytes spill
-  b.list.SetLimits(limits);
-  b.list.SetSpillDirectory(folder.Name());
+  LimitData(b.list, folder, 1000, kMaxDataMemoryPerBlock, 100);  // above 100 bytes a block spills
 
   ASSERT_TRUE(b.Read(DataBlocks({600, 400})));
   EXPECT_EQ(b.list.Store().StreamCount(), 2u);
@@ -508,11 +506,7 @@ TEST(ReadBlock, AnEndlessDataBlockIsRefusedBeforeItsBytes) {
 TEST(ReadBlock, BlocksBeyondTheMemoryShareGoStraightToAFile) {
   SpillFolder folder;
   Block b;
-  CBlockLimits limits;
-  limits.dataMemory = 10;
-  limits.memoryThreshold = 8;
-  b.list.SetLimits(limits);
-  b.list.SetSpillDirectory(folder.Name());
+  LimitData(b.list, folder, kMaxDataBytesPerBlock, 10, 8);
   ASSERT_TRUE(b.Read(DataBlocks({4, 4, 4, 0, 20})));
   CParameterStore& store = b.list.Store();
   ASSERT_EQ(store.StreamCount(), 5u);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "commands/command.h"
+#include "test_streams.h"
 
 namespace tarvixlib {
 namespace commands {
@@ -84,6 +85,18 @@ public:
 private:
   bool serving_ = false;
 };
+
+// Gives a list small DATA bounds (the rest as they are) and lets its
+// blocks spill into the folder.
+inline void LimitData(CCommandParams& list, const SpillFolder& folder, uint64_t dataBytes,
+                      uint64_t dataMemory, uint64_t memoryThreshold) {
+  CBlockLimits limits;
+  limits.dataBytes = dataBytes;
+  limits.dataMemory = dataMemory;
+  limits.memoryThreshold = memoryThreshold;
+  list.SetLimits(limits);
+  list.SetSpillDirectory(folder.Name());
+}
 
 }  // namespace testing_
 }  // namespace commands
