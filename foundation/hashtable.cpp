@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "foundation/asciitext.h"
 #include "foundation/platform.h"
 #include "foundation/textconv.h"
 
@@ -61,7 +62,7 @@ uint32_t KeyedTextHash(const char* text, bool exactCase, const CMyHashKey& key) 
   size_t n = 0;
   for (; text[n]; ++n) {
     auto b = static_cast<unsigned char>(text[n]);
-    if (!exactCase && ((b >= 'a' && b <= 'z') || b >= 0xE0)) b = static_cast<unsigned char>(b - 32);
+    if (!exactCase) b = FoldNameByte(b);
     m |= static_cast<uint64_t>(b) << (8 * (n & 7));
     if ((n & 7) == 7) {
       s.Take(m);
