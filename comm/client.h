@@ -22,9 +22,11 @@
 
 #include "comm/connections.h"
 #include "comm/host.h"
+#include "comm/protocol.h"
 #include "comm/session.h"
 #include "commands/command.h"
 #include "foundation/ptrlist.h"
+#include "foundation/winhandles.h"
 #include "logging/mylog.h"
 #include "logging/pipelog.h"
 
@@ -32,14 +34,14 @@ namespace tarvixlib {
 namespace commands {
 namespace comm {
 
+using host::SendResult;
 using tarvixlib::comm::CConnectionFailureHandler;
 using tarvixlib::comm::CTarvixSession;
 using tarvixlib::comm::HOST;
+using tarvixlib::comm::kMailAddinType;
+using tarvixlib::comm::kServiceTypeBits;
 
-// Application types of this system's clients, and the type bits a client
-// requires of the service.
-constexpr uint32_t kMailAddinType = 0x2002;
-constexpr uint32_t kServiceTypeBits = 0x1000;
+// The I/O time limit of the add-in's commands.
 constexpr uint32_t kAddinTimeLimitMs = 60000;
 
 class CTarvixPipeComm {
@@ -58,20 +60,20 @@ public:
                            bool force, CConnectionFailureHandler* handler) = 0;
   virtual bool SendToHosts(CTarvixPipeCommand& command, const CMyPtrList& hostNames, bool force,
                            CConnectionFailureHandler* handler) = 0;
-  // The dispatcher's send result (host::kSendOk and the others).
-  virtual int SendNow(CTarvixPipeCommand& command, const HOST& host, bool force,
-                      CConnectionFailureHandler* handler) = 0;
-  virtual int SendTo(CTarvixPipeCommand& command, const HOST& host, bool async, bool force,
-                     CConnectionFailureHandler* handler) = 0;
-  // An empty or missing name does nothing (kSendFailed).
-  virtual int SendNow(CTarvixPipeCommand& command, const char* host, bool force,
-                      CConnectionFailureHandler* handler) = 0;
-  virtual int SendTo(CTarvixPipeCommand& command, const char* host, bool async, bool force,
-                     CConnectionFailureHandler* handler) = 0;
-  virtual int SendLocal(CTarvixPipeCommand& command, bool force,
-                        CConnectionFailureHandler* handler) = 0;
-  virtual int SendTo(CTarvixPipeCommand& command, bool async, bool force,
-                     CConnectionFailureHandler* handler) = 0;
+  // The dispatcher's send result.
+  virtual SendResult SendNow(CTarvixPipeCommand& command, const HOST& host, bool force,
+                             CConnectionFailureHandler* handler) = 0;
+  virtual SendResult SendTo(CTarvixPipeCommand& command, const HOST& host, bool async, bool force,
+                            CConnectionFailureHandler* handler) = 0;
+  // An empty or missing name does nothing (SendResult::kFailed).
+  virtual SendResult SendNow(CTarvixPipeCommand& command, const char* host, bool force,
+                             CConnectionFailureHandler* handler) = 0;
+  virtual SendResult SendTo(CTarvixPipeCommand& command, const char* host, bool async, bool force,
+                            CConnectionFailureHandler* handler) = 0;
+  virtual SendResult SendLocal(CTarvixPipeCommand& command, bool force,
+                               CConnectionFailureHandler* handler) = 0;
+  virtual SendResult SendTo(CTarvixPipeCommand& command, bool async, bool force,
+                            CConnectionFailureHandler* handler) = 0;
 };
 
 // The first base of every client: its log pool, whose only target is the
@@ -107,15 +109,14 @@ public:
   virtual void Abort();
 
   // The send; cancel may be null (or INVALID_HANDLE_VALUE) for none.
-  // Returns kSendOk, kSendFailed, kSendNoConnection, kSendHostReachable,
-  // kSendHostAnswered or kSendWrongPeer.
-  int Send(CTarvixPipeCommand& command, const HOST& host, HANDLE cancel, bool force,
-           CConnectionFailureHandler* handler, CMyLog* log);
+  SendResult Send(CTarvixPipeCommand& command, const HOST& host, HANDLE cancel, bool force,
+                  CConnectionFailureHandler* handler, CMyLog* log);
 
   // Runs the command on an open session when the peer has the required
-  // type bits: 0 when its code is not 2 afterwards, -1 otherwise (or when
-  // the session has no connection), 1 when the peer is of the wrong type.
-  int RunOnSession(CTarvixPipeCommand& command, CTarvixSession& session);
+  // type bits: kOk when its code is not 2 afterwards, kFailed otherwise (or
+  // when the session has no connection), kWrongPeer when the peer is of the
+  // wrong type.
+  SendResult RunOnSession(CTarvixPipeCommand& command, CTarvixSession& session);
 
   const char* PipeName() const { return pipeName_.GetString(); }
   void SetPipeName(const char* name) { pipeName_.Assign(name); }
@@ -131,19 +132,20 @@ private:
   CTarvixSession* TakeSession();
   void GiveBack(CTarvixSession* session);
 
-  int ConnectAndSend(CTarvixPipeCommand& command, const HOST& host, CTarvixSession& session,
-                     bool force, CConnectionFailureHandler& handler, CMyLog* log);
-  // Runs the command on a kept connection whose lock the caller holds; on
-  // success the connection stays kept, otherwise it is dropped.
-  int RunOnKept(CTarvixPipeCommand& command, const char* host, CStoredConnection* kept,
-                CTarvixSession& session, uint32_t limit);
+  SendResult ConnectAndSend(CTarvixPipeCommand& command, const HOST& host, CTarvixSession& session,
+                            bool force, CConnectionFailureHandler& handler, CMyLog* log);
+  // Runs the command on a kept connection whose lock the caller holds: the
+  // session takes the handle for the exchange. On success the handle goes
+  // back and the connection stays kept, otherwise it is dropped.
+  SendResult RunOnKept(CTarvixPipeCommand& command, const char* host, CStoredConnection* kept,
+                       CTarvixSession& session, uint32_t limit);
   // Closes a kept connection that failed and drops it from the store.
   void Drop(const char* host, CStoredConnection* kept, CTarvixSession& session);
 
   CMyStringA pipeName_;
   uint16_t port_ = 0;
   CConnectionManager& manager_;
-  HANDLE ownEvent_;
+  CUniqueHandle ownEvent_;
   HANDLE currentCancel_;
   uint32_t ownAppType_;
   uint32_t requiredBits_;
@@ -178,18 +180,18 @@ public:
                    CConnectionFailureHandler* handler) override;
   bool SendToHosts(CTarvixPipeCommand& command, const CMyPtrList& hostNames, bool force,
                    CConnectionFailureHandler* handler) override;
-  int SendNow(CTarvixPipeCommand& command, const HOST& host, bool force,
-              CConnectionFailureHandler* handler) override;
-  int SendTo(CTarvixPipeCommand& command, const HOST& host, bool async, bool force,
-             CConnectionFailureHandler* handler) override;
-  int SendNow(CTarvixPipeCommand& command, const char* host, bool force,
-              CConnectionFailureHandler* handler) override;
-  int SendTo(CTarvixPipeCommand& command, const char* host, bool async, bool force,
-             CConnectionFailureHandler* handler) override;
-  int SendLocal(CTarvixPipeCommand& command, bool force,
-                CConnectionFailureHandler* handler) override;
-  int SendTo(CTarvixPipeCommand& command, bool async, bool force,
-             CConnectionFailureHandler* handler) override;
+  SendResult SendNow(CTarvixPipeCommand& command, const HOST& host, bool force,
+                     CConnectionFailureHandler* handler) override;
+  SendResult SendTo(CTarvixPipeCommand& command, const HOST& host, bool async, bool force,
+                    CConnectionFailureHandler* handler) override;
+  SendResult SendNow(CTarvixPipeCommand& command, const char* host, bool force,
+                     CConnectionFailureHandler* handler) override;
+  SendResult SendTo(CTarvixPipeCommand& command, const char* host, bool async, bool force,
+                    CConnectionFailureHandler* handler) override;
+  SendResult SendLocal(CTarvixPipeCommand& command, bool force,
+                       CConnectionFailureHandler* handler) override;
+  SendResult SendTo(CTarvixPipeCommand& command, bool async, bool force,
+                    CConnectionFailureHandler* handler) override;
 
   host::CCommandDispatcher& Dispatcher() { return dispatcher_; }
   // Closes every kept connection politely (as at unload).
@@ -207,7 +209,6 @@ private:
 // The client of the service's named pipe.
 class CTarvixNamedPipeComm : public CTarvixPipeCommT {
 public:
-  static constexpr const char* kPipeName = "TarvixPipe";
   CTarvixNamedPipeComm(CMyLog* contextLog, uint32_t ownAppType, uint32_t requiredBits,
                        uint32_t flags, uint32_t defaultTimeLimitMs);
 };
@@ -216,16 +217,17 @@ public:
 // and a pipe log whose entries go to the local service as LOG commands.
 class CSimpleTarvixComm : public CTarvixNamedPipeComm {
 public:
-  explicit CSimpleTarvixComm(const char* host = ".", uint32_t ownAppType = kMailAddinType,
+  explicit CSimpleTarvixComm(const char* host = tarvixlib::comm::kLocalHost,
+                             uint32_t ownAppType = kMailAddinType,
                              uint32_t requiredBits = kServiceTypeBits, uint32_t flags = 0,
                              uint32_t defaultTimeLimitMs = kAddinTimeLimitMs);
   ~CSimpleTarvixComm() override;
 
   // To the configured host.
-  int SendLocal(CTarvixPipeCommand& command, bool force,
-                CConnectionFailureHandler* handler) override;
-  int SendTo(CTarvixPipeCommand& command, bool async, bool force,
-             CConnectionFailureHandler* handler) override;
+  SendResult SendLocal(CTarvixPipeCommand& command, bool force,
+                       CConnectionFailureHandler* handler) override;
+  SendResult SendTo(CTarvixPipeCommand& command, bool async, bool force,
+                    CConnectionFailureHandler* handler) override;
   using CTarvixPipeCommT::SendTo;
 
   const char* Host() const { return host_.GetString(); }

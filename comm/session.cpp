@@ -39,22 +39,18 @@ bool CTarvixSession::OpenSocket(const char* host, uint16_t port, const ConnectPa
   return established_;
 }
 
-int CTarvixSession::ServerHandshake(uint32_t ownAppType) {
-  int result = CTarvixConnection::ServerHandshake(ownAppType);
-  established_ = result == 0;
+ServerHandshakeResult CTarvixSession::ServerHandshake(uint32_t ownAppType) {
+  ServerHandshakeResult result = CTarvixConnection::ServerHandshake(ownAppType);
+  established_ = result == ServerHandshakeResult::kOk;
   return result;
 }
 
-void CTarvixSession::AttachEstablished(HANDLE handle, const CTarvixConnectionContext& peer,
-                                       HANDLE event, uint32_t timeLimitMs,
-                                       const std::atomic<bool>* cancelFlag) {
-  Attach(handle, event, timeLimitMs, cancelFlag);
+void CTarvixSession::AttachEstablished(CUniqueConnection handle,
+                                       const CTarvixConnectionContext& peer, HANDLE event,
+                                       uint32_t timeLimitMs, const std::atomic<bool>* cancelFlag) {
+  Attach(std::move(handle), event, timeLimitMs, cancelFlag);
   static_cast<CTarvixConnectionContext&>(*this) = peer;
   established_ = IsOpen();
-}
-
-intptr_t CTarvixSession::PipeHandle() const {
-  return IsOpen() ? reinterpret_cast<intptr_t>(Handle()) : kNoHandle;
 }
 
 }  // namespace comm

@@ -20,72 +20,63 @@ TarvixPipe::TarvixPipe(bool socket)
   writeStream_.SetBuffering(tarvixlib::CMyStream::kWriteBuffer, 0, kDefaultBufferSize);
 }
 
-TarvixPipe::~TarvixPipe() {
-  if (ownEvent_) CloseHandle(ownEvent_);
-}
+TarvixPipe::~TarvixPipe() = default;
 
-void TarvixPipe::Attach(HANDLE handle, HANDLE event, uint32_t timeLimitMs,
-                        const std::atomic<bool>* cancelFlag) {
-  if (handle != handle_ && Valid(handle)) {
+void TarvixPipe::Attach(tarvixlib::comm::CUniqueConnection handle, HANDLE event,
+                        uint32_t timeLimitMs, const std::atomic<bool>* cancelFlag) {
+  if (handle) {
     if (IsOpen()) Close();
-    handle_ = handle;
+    handle_ = std::move(handle);
   }
   if (!Valid(event)) {
-    ResetEvent(ownEvent_);
-    currentEvent_ = ownEvent_;
+    ResetEvent(ownEvent_.Get());
+    currentEvent_ = ownEvent_.Get();
     cancelFlag = nullptr;
   } else {
     currentEvent_ = event;
   }
   if (timeLimitMs) ioTimeLimit_ = timeLimitMs;
   for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
-    s->SetHandle(handle_);
+    s->SetHandle(Handle());
     s->SetCancelEvent(currentEvent_, cancelFlag);
     s->SetTimeout(ioTimeLimit_);
     s->DiscardBuffers();
   }
 }
 
-HANDLE TarvixPipe::Detach() {
-  HANDLE handle = handle_;
-  handle_ = INVALID_HANDLE_VALUE;
+tarvixlib::comm::CUniqueConnection TarvixPipe::Detach() {
   currentEvent_ = INVALID_HANDLE_VALUE;
   for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
     s->SetHandle(tarvixlib::platform::InvalidFileHandle());
     s->SetCancelEvent(nullptr);
     s->DiscardBuffers();
   }
-  return handle;
+  return std::move(handle_);
 }
 
 void TarvixPipe::TakeOver(TarvixPipe& other) {
   if (&other == this) return;
-  HANDLE handle = other.handle_;
-  HANDLE event = other.currentEvent_ == other.ownEvent_ ? INVALID_HANDLE_VALUE : other.currentEvent_;
-  other.Detach();
-  Attach(handle, event, 0);
+  HANDLE event =
+      other.currentEvent_ == other.ownEvent_.Get() ? INVALID_HANDLE_VALUE : other.currentEvent_;
+  Attach(other.Detach(), event, 0);
 }
 
 void TarvixPipe::Close() {
   if (Valid(currentEvent_)) {
     // Wake whatever waits on this connection, through the own event so that
     // an event shared with others stays untouched.
-    currentEvent_ = ownEvent_;
-    readStream_.SetCancelEvent(ownEvent_);
-    writeStream_.SetCancelEvent(ownEvent_);
-    SetEvent(ownEvent_);
+    currentEvent_ = ownEvent_.Get();
+    readStream_.SetCancelEvent(ownEvent_.Get());
+    writeStream_.SetCancelEvent(ownEvent_.Get());
+    SetEvent(ownEvent_.Get());
   }
   if (IsOpen()) {
-    readStream_.SetHandle(tarvixlib::platform::InvalidFileHandle());
-    writeStream_.SetHandle(tarvixlib::platform::InvalidFileHandle());
-    readStream_.DiscardBuffers();
-    writeStream_.DiscardBuffers();
-    if (socket_)
-      closesocket(reinterpret_cast<SOCKET>(handle_));
-    else
-      CloseHandle(handle_);
+    for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
+      s->SetHandle(tarvixlib::platform::InvalidFileHandle());
+      s->DiscardBuffers();
+    }
+    handle_.Reset();
   }
-  handle_ = INVALID_HANDLE_VALUE;
   currentEvent_ = INVALID_HANDLE_VALUE;
 }
 
@@ -164,13 +155,6 @@ CMyStringA DisplayHostName(const char* host) {
   return CMyStringA(r == 0 ? name : host);
 }
 
-CMyStringA PipePath(const char* host, const char* pipeName) {
-  CMyStringA path;
-  path.Format("\\\\%s\\pipe\\%s", host && *host ? host : ".",
-              pipeName && *pipeName ? pipeName : "TarvixPipe");
-  return path;
-}
-
 bool CTarvixConnection::Cancelled() const {
   return Valid(cancelEvent_) && WaitForSingleObject(cancelEvent_, 0) == WAIT_OBJECT_0;
 }
@@ -178,7 +162,7 @@ bool CTarvixConnection::Cancelled() const {
 bool CTarvixConnection::OpenPipe(const char* host, const char* pipeName,
                                  const ConnectParams& params) {
   CMyStringA path = PipePath(host, pipeName);
-  const char* shownHost = host && *host ? host : ".";
+  const char* shownHost = host && *host ? host : kLocalHost;
   if (IsOpen()) Close();
   socket_ = false;
   hostAnswered_ = 0;
@@ -187,16 +171,15 @@ bool CTarvixConnection::OpenPipe(const char* host, const char* pipeName,
     ++lastOpenAttempts_;
     if (WaitNamedPipeA(path.GetString(), kPipeWaitMs)) {
       hostAnswered_ = 1;
-      HANDLE h = CreateFileA(path.GetString(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING,
-                             FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                             nullptr);
-      if (Valid(h)) {
+      CUniqueConnection pipe = OwnPipe(CreateFileA(
+          path.GetString(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+          FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+      if (pipe) {
         CMyStringA shown = DisplayHostName(shownHost);
         SetNameOverride(shown.GetString());
         SetPeerDisplayName(shown.GetString());
-        Attach(h, cancelEvent_, connectTimeLimit_);
-        if (ClientHandshake(params) == 0) return true;
+        Attach(std::move(pipe), cancelEvent_, connectTimeLimit_);
+        if (ClientHandshake(params) == HandshakeResult::kOk) return true;
         Close();
       }
     } else {
@@ -229,9 +212,9 @@ bool CTarvixConnection::OpenSocket(const char* host, uint16_t port, const Connec
   hostAnswered_ = 0;
   for (uint32_t elapsed = 0; elapsed < connectTimeLimit_;) {
     if (Valid(cancelEvent_) && WaitForSingleObject(cancelEvent_, 1000) == WAIT_OBJECT_0) break;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return false;
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    CUniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) return false;
+    if (connect(s.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
       char name[NI_MAXHOST] = {};
       if (getnameinfo(reinterpret_cast<sockaddr*>(&address), sizeof address, name, sizeof name,
                       nullptr, 0, 0) == 0) {
@@ -239,12 +222,13 @@ bool CTarvixConnection::OpenSocket(const char* host, uint16_t port, const Connec
         SetPeerDisplayName(name);
       }
       connectTimeLimit_ = 300000;
-      Attach(reinterpret_cast<HANDLE>(s), cancelEvent_, connectTimeLimit_);
-      if (ClientHandshake(params) == 0) return true;
+      Attach(OwnSocket(reinterpret_cast<platform::FileHandle>(s.Release())), cancelEvent_,
+             connectTimeLimit_);
+      if (ClientHandshake(params) == HandshakeResult::kOk) return true;
       break;
     }
     hostAnswered_ = WSAGetLastError() == WSAETIMEDOUT;
-    closesocket(s);
+    s.Reset();
     elapsed += 1000;
     if (elapsed > 4999) break;
   }
@@ -252,13 +236,13 @@ bool CTarvixConnection::OpenSocket(const char* host, uint16_t port, const Connec
   return false;
 }
 
-int CTarvixConnection::ClientHandshake(const ConnectParams& params) {
+HandshakeResult CTarvixConnection::ClientHandshake(const ConnectParams& params) {
   IdentityRecord own;
   BuildOwnIdentityRecord(params, own);
   return RunClientHandshake(ReadStream(), WriteStream(), own, *this);
 }
 
-int CTarvixConnection::ServerHandshake(uint32_t ownAppType) {
+ServerHandshakeResult CTarvixConnection::ServerHandshake(uint32_t ownAppType) {
   ConnectParams params;
   params.appType = ownAppType;
   params.processId = GetCurrentProcessId();

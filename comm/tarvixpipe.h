@@ -17,8 +17,10 @@
 
 #include <cstdint>
 
+#include "comm/connectionhandle.h"
 #include "comm/handshake.h"
 #include "foundation/mystream.h"
+#include "foundation/winhandles.h"
 
 class TarvixPipe {
 public:
@@ -26,31 +28,33 @@ public:
   static constexpr size_t kDefaultBufferSize = 32768;
 
   explicit TarvixPipe(bool socket = false);
-  virtual ~TarvixPipe();  // closes the own event, never the handle
+  // Closes the own event, and a handle still held: nobody else owns it.
+  virtual ~TarvixPipe();
   // Signals the current event (waking every wait), then closes the handle.
   virtual void Close();
 
   TarvixPipe(const TarvixPipe&) = delete;
   TarvixPipe& operator=(const TarvixPipe&) = delete;
 
-  // Takes `handle` (closing a different current one), uses `event` as the
-  // current event (none: the own event, reset), replaces the I/O time limit
-  // when `timeLimitMs` is not 0, and points both streams at them with their
-  // buffers cleared. cancelFlag, when given, is set before `event` is ever
-  // signalled (see CMyStreamOLWin): transfers that complete at once then
-  // need no kernel call to rule out a cancel.
-  void Attach(HANDLE handle, HANDLE event, uint32_t timeLimitMs,
+  // Takes `handle` when it holds one (closing the current one first), uses
+  // `event` as the current event (none: the own event, reset), replaces the
+  // I/O time limit when `timeLimitMs` is not 0, and points both streams at
+  // them with their buffers cleared. An empty `handle` keeps the current
+  // one. cancelFlag, when given, is set before `event` is ever signalled
+  // (see CMyStreamOLWin): transfers that complete at once then need no
+  // kernel call to rule out a cancel.
+  void Attach(tarvixlib::comm::CUniqueConnection handle, HANDLE event, uint32_t timeLimitMs,
               const std::atomic<bool>* cancelFlag = nullptr);
   // Hands the handle out; nothing is closed.
-  HANDLE Detach();
+  [[nodiscard]] tarvixlib::comm::CUniqueConnection Detach();
   // Takes the other pipe's handle and event; the other pipe keeps nothing.
   void TakeOver(TarvixPipe& other);
   bool SetBufferSizes(size_t readSize, size_t writeSize);
 
-  bool IsOpen() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE Handle() const { return handle_; }
+  bool IsOpen() const { return handle_.IsValid(); }
+  tarvixlib::platform::FileHandle Handle() const { return handle_.Get().value; }
   HANDLE CurrentEvent() const { return currentEvent_; }
-  HANDLE OwnEvent() const { return ownEvent_; }
+  HANDLE OwnEvent() const { return ownEvent_.Get(); }
   uint32_t IoTimeLimit() const { return ioTimeLimit_; }
   void SetIoTimeLimit(uint32_t ms);
   bool HostAnswered() const { return hostAnswered_ != 0; }
@@ -60,9 +64,9 @@ public:
 
 protected:
   HANDLE currentEvent_ = INVALID_HANDLE_VALUE;
-  HANDLE ownEvent_ = nullptr;
+  tarvixlib::CUniqueHandle ownEvent_;
   uint32_t ioTimeLimit_ = kDefaultIoTimeLimit;
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  tarvixlib::comm::CUniqueConnection handle_;
   uint8_t hostAnswered_ = 0;
   bool socket_;
   tarvixlib::CMyStreamOLWin readStream_;
@@ -79,8 +83,6 @@ void BuildOwnIdentityRecord(const ConnectParams& params, IdentityRecord& record)
 // otherwise the name its first address resolves back to, or the text
 // unchanged when that fails.
 CMyStringA DisplayHostName(const char* host);
-// The pipe path "\\<host>\pipe\<name>" (defaults "." and "TarvixPipe").
-CMyStringA PipePath(const char* host, const char* pipeName);
 
 class CTarvixConnection : public TarvixPipe, public CTarvixConnectionContext {
 public:
@@ -96,20 +98,19 @@ public:
   bool OpenPipe(const char* host, const char* pipeName, const ConnectParams& params);
   // The TCP variant: connects to the host's first IPv4 address.
   bool OpenSocket(const char* host, uint16_t port, const ConnectParams& params);
-  // 0 or a negative step code (see handshake.h).
-  int ClientHandshake(const ConnectParams& params);
-  int ServerHandshake(uint32_t ownAppType);
+  HandshakeResult ClientHandshake(const ConnectParams& params);
+  ServerHandshakeResult ServerHandshake(uint32_t ownAppType);
 
   HANDLE CancelEvent() const { return cancelEvent_; }
   void SetCancelEvent(HANDLE event) { cancelEvent_ = event; }
+  // Whether the cancel event is signalled (a test that does not wait).
+  bool Cancelled() const;
   uint32_t ConnectTimeLimit() const { return connectTimeLimit_; }
   void SetConnectTimeLimit(uint32_t ms) { connectTimeLimit_ = ms; }
   // WaitNamedPipe calls made by the last OpenPipe.
   uint32_t LastOpenAttempts() const { return lastOpenAttempts_; }
 
 private:
-  bool Cancelled() const;
-
   HANDLE cancelEvent_ = INVALID_HANDLE_VALUE;
   uint32_t connectTimeLimit_ = kDefaultConnectTimeLimit;
   uint32_t lastOpenAttempts_ = 0;

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "foundation/owner.h"
 #include "foundation/platform.h"
 
 namespace tarvixlib {
@@ -43,15 +44,15 @@ public:
   bool IsOwnedByCaller() const;
   uint32_t Owner() const { return owner_; }
   uint32_t Count() const { return count_; }
-  bool IsClosed() const { return lockEvent_ == nullptr; }
+  bool IsClosed() const { return !lockEvent_; }
 
 private:
   void Guard() const;
   void Unguard() const;
   void CloseEvents();
 
-  platform::OsHandle lockEvent_ = nullptr;
-  platform::OsHandle closeEvent_ = nullptr;
+  CUniqueOsHandle lockEvent_;
+  CUniqueOsHandle closeEvent_;
   uint32_t owner_ = 0;
   uint32_t count_ = 0;
   uint32_t waiters_ = 0;

@@ -32,6 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "comm/protocol.h"
+
 namespace tarvixstandin {
 
 enum class FaultKind { kNone, kDelay, kNoReply, kCloseMidReply, kCloseMidData, kMalformedStatus };
@@ -65,9 +67,9 @@ struct SpamRule {
 };
 
 struct ServiceScenario {
-  uint32_t appType = 0x1001;
-  uint32_t handshakeVersion = 1;
-  uint32_t recordLength = 460;
+  uint32_t appType = tarvixlib::comm::kServiceType;
+  uint32_t handshakeVersion = tarvixlib::comm::kHandshakeVersion;
+  uint32_t recordLength = tarvixlib::comm::kIdentityWireLength;
   uint32_t spamLevel = 0;
   uint32_t lifetimeSeconds = 0;  // 0: until stopped
   std::vector<ScriptedCommand> commands;

@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "comm_printers.h"
 #include "commands/scancommands.h"
 #include "service_process.h"
 
@@ -73,9 +74,9 @@ TEST_F(ClientTest, NoServiceLeavesCode3AtOnceAndTheHostReachable) {
   client.comm.AddObserver(&reach);
   CNopCommand nop;
   DWORD start = GetTickCount();
-  int result = client.comm.SendLocal(nop, false, nullptr);
+  SendResult result = client.comm.SendLocal(nop, false, nullptr);
   DWORD spent = GetTickCount() - start;
-  EXPECT_EQ(result, host::kSendHostReachable);
+  EXPECT_EQ(result, host::SendResult::kHostReachable);
   EXPECT_EQ(nop.GetReturnCode(), kReturnInitial);
   EXPECT_LT(spent, 1000u) << "the pipe is missing: no waiting";
   EXPECT_EQ(reach.seen, std::vector<std::string>{". reachable"});
@@ -88,8 +89,8 @@ TEST_F(ClientTest, TwoCommandsShareOneConnectionAndOneHandshake) {
   Connections connections;
   client.comm.AddObserver(&connections);
   CNopCommand first, second;
-  EXPECT_EQ(client.comm.SendLocal(first, false, nullptr), host::kSendOk);
-  EXPECT_EQ(client.comm.SendLocal(second, false, nullptr), host::kSendOk);
+  EXPECT_EQ(client.comm.SendLocal(first, false, nullptr), host::SendResult::kOk);
+  EXPECT_EQ(client.comm.SendLocal(second, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(first.GetReturnCode(), kReturnSuccess);
   EXPECT_EQ(second.GetReturnCode(), kReturnSuccess);
   EXPECT_TRUE(service.WaitForCount("NOP -> 100", 2, 5000)) << service.Output();
@@ -102,13 +103,13 @@ TEST_F(ClientTest, RestartedServiceIsReachedAfreshWithinTheSameCall) {
   ASSERT_TRUE(service.Start(pipe, ""));
   Client client(pipe);
   CNopCommand before;
-  ASSERT_EQ(client.comm.SendLocal(before, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(before, false, nullptr), host::SendResult::kOk);
   ASSERT_TRUE(service.Stop());
 
   CServiceProcess again;
   ASSERT_TRUE(again.Start(pipe, ""));
   CNopCommand after;
-  EXPECT_EQ(client.comm.SendLocal(after, false, nullptr), host::kSendOk);
+  EXPECT_EQ(client.comm.SendLocal(after, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(after.GetReturnCode(), kReturnSuccess);
   EXPECT_TRUE(again.WaitFor("NOP -> 100", 5000)) << again.Output();
   EXPECT_EQ(client.comm.Count(), 1u);
@@ -118,11 +119,11 @@ TEST_F(ClientTest, ServiceGoneForGoodKeepsCode2FromTheFailedAttempt) {
   ASSERT_TRUE(service.Start(pipe, ""));
   Client client(pipe);
   CNopCommand before;
-  ASSERT_EQ(client.comm.SendLocal(before, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(before, false, nullptr), host::SendResult::kOk);
   ASSERT_TRUE(service.Stop());
   CNopCommand after;
-  int result = client.comm.SendLocal(after, false, nullptr);
-  EXPECT_EQ(result, host::kSendHostReachable);
+  SendResult result = client.comm.SendLocal(after, false, nullptr);
+  EXPECT_EQ(result, host::SendResult::kHostReachable);
   EXPECT_EQ(after.GetReturnCode(), kReturnFailed);
   EXPECT_EQ(client.comm.Count(), 0u) << "the stale connection is dropped";
 }
@@ -131,7 +132,7 @@ TEST_F(ClientTest, WrongApplicationTypeIsRefusedBeforeSending) {
   ASSERT_TRUE(service.Start(pipe, "apptype 0x4004\n"));
   Client client(pipe);
   CNopCommand nop;
-  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendWrongPeer);
+  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::SendResult::kWrongPeer);
   EXPECT_EQ(nop.GetReturnCode(), kReturnInitial);
   EXPECT_EQ(client.comm.Count(), 0u) << "the connection is dropped";
   EXPECT_TRUE(service.WaitFor("closed", 5000));
@@ -141,12 +142,12 @@ TEST_F(ClientTest, WrongApplicationTypeIsRefusedBeforeSending) {
 TEST_F(ClientTest, HandshakeRecordLengths) {
   struct {
     const char* scenario;
-    int result;
+    SendResult result;
   } cases[] = {
-      {"record-length 7\n", host::kSendHostReachable},
-      {"record-length 300\n", host::kSendOk},
-      {"record-length 460\n", host::kSendOk},
-      {"record-length 4097\n", host::kSendHostReachable},
+      {"record-length 7\n", host::SendResult::kHostReachable},
+      {"record-length 300\n", host::SendResult::kOk},
+      {"record-length 460\n", host::SendResult::kOk},
+      {"record-length 4097\n", host::SendResult::kHostReachable},
   };
   for (auto& c : cases) {
     CServiceProcess one;
@@ -155,28 +156,29 @@ TEST_F(ClientTest, HandshakeRecordLengths) {
     Client client(name);
     CNopCommand nop;
     EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), c.result) << c.scenario;
-    EXPECT_EQ(nop.GetReturnCode(), c.result == host::kSendOk ? kReturnSuccess : kReturnInitial)
+    EXPECT_EQ(nop.GetReturnCode(),
+              c.result == host::SendResult::kOk ? kReturnSuccess : kReturnInitial)
         << c.scenario;
   }
 }
 
 TEST_F(ClientTest, ServerVersion2IsAnsweredWith0AndFails) {
   ASSERT_TRUE(service.Start(pipe, "handshake-version 2\n"));
-  std::string path = "\\\\.\\pipe\\" + pipe;
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OVERLAPPED, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  tarvixlib::comm::CUniqueConnection h = tarvixlib::comm::OwnPipe(CreateFileA(
+      tarvixlib::comm::PipePath(tarvixlib::comm::kLocalHost, pipe.c_str()).GetString(),
+      GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+  ASSERT_TRUE(h);
   tarvixlib::comm::CTarvixConnection connection;
-  connection.Attach(h, nullptr, 5000);
+  connection.Attach(std::move(h), nullptr, 5000);
   tarvixlib::comm::ConnectParams params;
   params.appType = kMailAddinType;
-  EXPECT_EQ(connection.ClientHandshake(params), tarvixlib::comm::kHandshakeWrongVersion);
+  EXPECT_EQ(connection.ClientHandshake(params), tarvixlib::comm::HandshakeResult::kWrongVersion);
   EXPECT_TRUE(service.WaitFor("client answered 0", 5000)) << service.Output();
   connection.Close();
 
   Client client(pipe);
   CNopCommand nop;
-  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendHostReachable);
+  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::SendResult::kHostReachable);
   EXPECT_EQ(nop.GetReturnCode(), kReturnInitial);
 }
 
@@ -185,9 +187,9 @@ TEST_F(ClientTest, HungServiceReleasesTheCallerAfterTheTimeLimit) {
   Client client(pipe, 1500);
   CNopCommand nop;
   DWORD start = GetTickCount();
-  int result = client.comm.SendLocal(nop, false, nullptr);
+  SendResult result = client.comm.SendLocal(nop, false, nullptr);
   DWORD spent = GetTickCount() - start;
-  EXPECT_EQ(result, host::kSendFailed);
+  EXPECT_EQ(result, host::SendResult::kFailed);
   EXPECT_EQ(nop.GetReturnCode(), kReturnFailed);
   EXPECT_GE(spent, 1000u);
   EXPECT_LT(spent, 15000u);
@@ -216,11 +218,11 @@ TEST_F(ClientTest, AnAbortBetweenSendsDoesNotCancelTheNextOne) {
   ASSERT_TRUE(service.Start(pipe, ""));
   Client client(pipe);
   CNopCommand first;
-  ASSERT_EQ(client.comm.SendLocal(first, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(first, false, nullptr), host::SendResult::kOk);
   client.comm.Dispatcher().Abort();
   for (int i = 0; i < 3; ++i) {
     CNopCommand next;
-    EXPECT_EQ(client.comm.SendLocal(next, false, nullptr), host::kSendOk) << i;
+    EXPECT_EQ(client.comm.SendLocal(next, false, nullptr), host::SendResult::kOk) << i;
     EXPECT_EQ(next.GetReturnCode(), kReturnSuccess);
   }
   EXPECT_TRUE(service.WaitForCount("NOP -> 100", 4, 5000)) << service.Output();
@@ -256,7 +258,7 @@ TEST_F(ClientTest, DelayedReplyArrivesWithinTheLimit) {
   ASSERT_TRUE(service.Start(pipe, "fault NOP delay 700\n"));
   Client client(pipe, 5000);
   CNopCommand nop;
-  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendOk);
+  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(nop.GetReturnCode(), kReturnSuccess);
 }
 
@@ -284,7 +286,7 @@ TEST_F(ClientTest, VerdictsOfTheService) {
     scan.from.Set("anna@example.com");
     scan.subject.Set("Files");
     scan.content.SetBytes(c.content.data(), c.content.size());
-    ASSERT_EQ(client.comm.SendLocal(scan, false, nullptr), host::kSendOk) << c.file;
+    ASSERT_EQ(client.comm.SendLocal(scan, false, nullptr), host::SendResult::kOk) << c.file;
     EXPECT_STREQ(scan.scanRet.Get().GetString(), c.scanRet) << c.file;
     const CMyStringA& detail = scan.IsVirus() ? scan.sigName.Get() : scan.errorString.Get();
     EXPECT_STREQ(detail.GetString(), c.detail) << c.file;
@@ -304,7 +306,7 @@ TEST_F(ClientTest, VerdictsOfTheService) {
     mime.Write(m.body.data(), m.body.size());
     CScanSpamCommand spam(&mime);
     spam.subject.Set(m.subject);
-    ASSERT_EQ(client.comm.SendLocal(spam, false, nullptr), host::kSendOk) << m.subject;
+    ASSERT_EQ(client.comm.SendLocal(spam, false, nullptr), host::SendResult::kOk) << m.subject;
     EXPECT_EQ(spam.Verdict(), m.verdict) << m.subject;
   }
   EXPECT_EQ(service.Count("connected:"), 1u);
@@ -320,16 +322,16 @@ TEST_F(ClientTest, ScriptedCommandsAndARefusedListener) {
     CStringParam mainPath{"MAIN_PATH_W", ""};
     Status() : CTarvixPipeCommand("GET_TARVIXSTATUS", 0) { AddResponseParam(mainPath); }
   } status;
-  ASSERT_EQ(client.comm.SendLocal(status, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(status, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(status.GetReturnCode(), kReturnSuccess);
   EXPECT_STREQ(status.mainPath.Get().GetString(), "C:\\Program Files\\Zelvok");
 
   CTarvixPipeCommand listener("START_LISTENER", 0);
-  ASSERT_EQ(client.comm.SendLocal(listener, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(listener, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(listener.GetReturnCode(), 170);
 
   CTarvixPipeCommand unknown("NO_SUCH_COMMAND", 0);
-  ASSERT_EQ(client.comm.SendLocal(unknown, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(unknown, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(unknown.GetReturnCode(), kReturnUnknownCommand);
 }
 
@@ -357,7 +359,7 @@ TEST_F(ClientTest, UnloadSaysGoodbyeOnTheKeptConnection) {
   {
     Client client(pipe);
     CNopCommand nop;
-    ASSERT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendOk);
+    ASSERT_EQ(client.comm.SendLocal(nop, false, nullptr), host::SendResult::kOk);
   }
   EXPECT_TRUE(service.WaitFor("[1] closed", 5000)) << service.Output();
   EXPECT_EQ(service.Count("[1] CLOSE_CONNECTION -> 100"), 1u) << service.Output();
@@ -367,14 +369,14 @@ TEST_F(ClientTest, ConcurrentSendersSerializeOnTheKeptConnection) {
   ASSERT_TRUE(service.Start(pipe, "fault NOP delay 5\n"));
   Client client(pipe);
   CNopCommand warmUp;
-  ASSERT_EQ(client.comm.SendLocal(warmUp, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(warmUp, false, nullptr), host::SendResult::kOk);
   std::atomic<int> ok{0};
   std::vector<std::thread> senders;
   for (int t = 0; t < 4; ++t) {
     senders.emplace_back([&] {
       for (int i = 0; i < 10; ++i) {
         CNopCommand nop;
-        if (client.comm.SendLocal(nop, false, nullptr) == host::kSendOk &&
+        if (client.comm.SendLocal(nop, false, nullptr) == host::SendResult::kOk &&
             nop.GetReturnCode() == kReturnSuccess)
           ++ok;
       }
@@ -397,13 +399,12 @@ TEST_F(ClientTest, HostNamesDifferingInCaseShareOneKeptConnection) {
     params.appType = kMailAddinType;
     ASSERT_TRUE(session.OpenPipe(".", pipe.c_str(), params));
     CMyTransferableLock lock(false);
-    ASSERT_TRUE(client.comm.StoreConnection("Mail-Host.Example", session,
-                                            reinterpret_cast<intptr_t>(session.Handle()), lock));
-    session.Detach();
+    tarvixlib::comm::CUniqueConnection handle = session.Detach();
+    ASSERT_TRUE(client.comm.StoreConnection("Mail-Host.Example", session, handle, lock));
   }
   for (const char* name : {"MAIL-HOST.EXAMPLE", "mail-host.example", "Mail-Host.Example"}) {
     CNopCommand nop;
-    EXPECT_EQ(client.comm.SendNow(nop, name, false, nullptr), host::kSendOk) << name;
+    EXPECT_EQ(client.comm.SendNow(nop, name, false, nullptr), host::SendResult::kOk) << name;
     EXPECT_EQ(nop.GetReturnCode(), kReturnSuccess) << name;
   }
   EXPECT_EQ(client.comm.Count(), 1u);
