@@ -279,7 +279,29 @@ DWORD WINAPI CStandinService::ServeThread(void* param) {
   return 0;
 }
 
+bool CStandinService::SendReply(CMyStream& reply, CMyStream& writer, const ServiceFault* trickle,
+                                int number, const char* name) {
+  reply.Seek(0, nullptr, 0);
+  if (!trickle) {
+    uint64_t size = static_cast<uint64_t>(reply.GetSize());
+    return CMyStream::CopyStream(reply, writer, CMyStream::kAll) == size &&
+           cmd::FlushWriter(writer);
+  }
+  Print("[%d] %s: trickling the reply", number, name);
+  int byte;
+  while ((byte = reply.ReadByte()) >= 0) {
+    uint8_t b = static_cast<uint8_t>(byte);
+    if (!cmd::WriteBytes(writer, &b, 1) || !cmd::FlushWriter(writer)) {
+      Print("[%d] %s: the client left during the reply", number, name);
+      return false;
+    }
+    if (Pause(stop_.Get(), trickle->delayMs)) return false;
+  }
+  return true;
+}
+
 void CStandinService::Serve(tarvixlib::comm::CUniqueConnection pipe, int number) {
+  HANDLE h = pipe.Get().value;
   CTarvixSession session(/*polite=*/false);
   session.Attach(std::move(pipe), stop_.Get(), kServerIoLimitMs);
   CMyStream& reader = session.ReadStream();
@@ -366,9 +388,6 @@ void CStandinService::Serve(tarvixlib::comm::CUniqueConnection pipe, int number)
     if (name.empty()) continue;
     const std::string upper = Upper(name.c_str());
 
-    if (const ServiceFault* f = scenario_.FindFault(upper, FaultKind::kDelay)) {
-      if (Pause(stop_.Get(), f->delayMs)) break;
-    }
     if (scenario_.FindFault(upper, FaultKind::kCloseMidData)) {
       ReadIntoData(reader, line);
       Print("[%d] %s: hanging up in the middle of the request", number, name.c_str());
@@ -397,9 +416,22 @@ void CStandinService::Serve(tarvixlib::comm::CUniqueConnection pipe, int number)
       continue;
     }
 
+    // The reply is made in memory first, so that it can be held back or
+    // trickled as the scenario says.
     cmd::CTarvixPipeCommand* command = commands.Find(name.c_str());
-    bool alive = commands.Dispatch(name.c_str(), reader, writer, &session, true);
+    tarvixlib::CMyStreamBuf reply;
+    bool alive = commands.Dispatch(name.c_str(), reader, reply, &session, true);
     int code = command ? command->GetReturnCode() : cmd::kReturnUnknownCommand;
+    if (const ServiceFault* f = scenario_.FindFault(upper, FaultKind::kDelay)) {
+      Print("[%d] %s: holding the reply", number, name.c_str());
+      if (Pause(stop_.Get(), f->delayMs)) break;
+    }
+    DWORD early = 0;
+    if (PeekNamedPipe(h, nullptr, 0, nullptr, &early, nullptr) && early > 0)
+      Print("[%d] %s: %lu bytes arrived before the reply", number, name.c_str(), early);
+    if (!SendReply(reply, writer, scenario_.FindFault(upper, FaultKind::kTrickle), number,
+                   name.c_str()))
+      alive = false;
     Print("[%d] %s -> %d", number, name.c_str(), code);
     if (!alive || session.IsYes("${STOP}")) break;
     if (upper == kStartListener && code == cmd::kReturnSuccess) {

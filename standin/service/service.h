@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "comm/connectionhandle.h"
+#include "foundation/mystream.h"
 #include "foundation/winhandles.h"
 #include "servicescenario.h"
 
@@ -52,6 +53,10 @@ private:
   };
   static DWORD WINAPI ServeThread(void* client);
   void Serve(tarvixlib::comm::CUniqueConnection pipe, int number);
+  // Writes a reply made in memory to the client: at once, or a byte at a
+  // time with the trickle fault's pause. False when the client left.
+  bool SendReply(tarvixlib::CMyStream& reply, tarvixlib::CMyStream& writer,
+                 const ServiceFault* trickle, int number, const char* name);
 
   ServiceScenario scenario_;
   std::string path_;
