@@ -44,7 +44,8 @@ CCommandDispatcher::CCommandDispatcher(const CCommandDispatcher& other)
       ownAppType_(other.ownAppType_),
       requiredBits_(other.requiredBits_),
       flags_(other.flags_),
-      defaultTimeLimit_(other.defaultTimeLimit_) {
+      defaultTimeLimit_(other.defaultTimeLimit_),
+      floorRate_(other.floorRate_) {
   currentCancel_ = ownEvent_.Get();
 }
 
@@ -66,6 +67,7 @@ CTarvixSession* CCommandDispatcher::TakeSession() {
     session->ClearVariables();
     session->SetPolite(true);
   }
+  if (session) session->Exchange().SetFloorRate(floorRate_);
   return session;
 }
 
@@ -99,7 +101,9 @@ void CCommandDispatcher::Abort() {
 SendResult CCommandDispatcher::RunOnSession(CTarvixPipeCommand& command, CTarvixSession& session) {
   if ((session.PeerAppType() & requiredBits_) != requiredBits_) return SendResult::kWrongPeer;
   if (!session.IsOpen()) return SendResult::kFailed;
+  session.BeginExchange();
   command.Send(session.ReadStream(), session.WriteStream(), &session);
+  session.EndExchange();
   return command.GetReturnCode() == kReturnFailed ? SendResult::kFailed : SendResult::kOk;
 }
 
@@ -154,7 +158,10 @@ SendResult CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& hos
   if (CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true)) {
     when = time(nullptr);
     result = RunOnKept(command, name, kept, session, limit);
-    fresh = result == SendResult::kFailed;  // a failed exchange is sent once more, afresh
+    // A stale connection (the service restarted) is worth one more try on a
+    // fresh one; an exchange that ran out of time or was aborted is not:
+    // the bound holds for the whole send.
+    fresh = result == SendResult::kFailed && !session.Exchange().TimedOut() && !session.Cancelled();
   }
   if (fresh) {
     when = time(nullptr);

@@ -11,7 +11,15 @@
 // command, sends it and reads its code and response parameters when the
 // call returns; the client never keeps the command. Each read and write is
 // bounded by the connection's time limit (the larger of the command's
-// timeout and the client's default), or ended early by Abort.
+// timeout and the client's default), and the exchange as a whole by that
+// limit plus time for the bytes moved at a floor rate (CExchangeClock); an
+// exchange that runs out ends with code 2, and its connection is dropped.
+// Abort ends the sends in progress early.
+//
+// Senders to one host take turns on its kept connection. A sender that
+// waits for its turn waits at most as long as the exchange in progress may
+// take: when that one fails (or runs out of time) the connection is dropped
+// and every waiter stops waiting at once and connects afresh.
 #pragma once
 
 #include <winsock2.h>
@@ -124,6 +132,9 @@ public:
   void SetPort(uint16_t port) { port_ = port; }
   uint32_t DefaultTimeLimit() const { return defaultTimeLimit_; }
   void SetDefaultTimeLimit(uint32_t ms) { defaultTimeLimit_ = ms; }
+  // The floor transfer rate of an exchange (see CExchangeClock).
+  uint32_t ExchangeFloorRate() const { return floorRate_; }
+  void SetExchangeFloorRate(uint32_t bytesPerSecond) { floorRate_ = bytesPerSecond; }
 
 private:
   // Sessions are reused from send to send (their events and buffers are
@@ -151,6 +162,7 @@ private:
   uint32_t requiredBits_;
   uint32_t flags_;
   uint32_t defaultTimeLimit_;
+  uint32_t floorRate_ = tarvixlib::comm::CExchangeClock::kDefaultFloorBytesPerSecond;
   // Raised by Abort before it signals the own event; cleared with the event.
   // While it is false the own event is not set (the streams rely on that).
   std::atomic<bool> aborted_{false};

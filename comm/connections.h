@@ -74,8 +74,10 @@ public:
   virtual bool StoreConnection(const char* host, const comm::CTarvixConnectionContext& peer,
                                comm::CUniqueConnection& handle, CMyTransferableLock& lock);
   // The host's connection with a reference for the caller, or null. With
-  // acquire, its lock is taken first (waiting without limit); a lock that
-  // is closed meanwhile makes the find fail.
+  // acquire, its lock is taken first, waiting until the holder lets go: a
+  // holder's exchange is bounded (see CExchangeClock), and when it fails
+  // the connection is dropped and its lock closed, which fails every
+  // waiter at once.
   virtual CStoredConnection* FindConnection(const char* host, bool acquire);
   // Gives back a reference from FindConnection.
   virtual void ReturnConnection(CStoredConnection* connection);

@@ -20,7 +20,9 @@ void CTarvixSession::Close() { Close(politeClose_ != 0); }
 void CTarvixSession::Close(bool polite) {
   if (polite && IsEstablished()) {
     commands::CCloseConnectionCommand goodbye;
+    BeginExchange();
     goodbye.Send(ReadStream(), WriteStream(), this);
+    EndExchange();
   }
   established_ = false;
   CTarvixConnection::Close();

@@ -9,13 +9,84 @@ namespace {
 
 bool Valid(HANDLE h) { return h && h != INVALID_HANDLE_VALUE; }
 
+// A write is given to the kernel in pieces of this size, so that the
+// exchange clock is asked before each.
+constexpr size_t kClockedWritePiece = 256 * 1024;
+
 }  // namespace
+
+namespace tarvixlib {
+namespace comm {
+
+void CExchangeClock::Start(uint32_t limitMs) {
+  running_ = limitMs != platform::kInfinite;
+  timedOut_ = false;
+  start_ = platform::TickCountMs();
+  limitMs_ = limitMs;
+  moved_ = 0;
+}
+
+uint32_t CExchangeClock::Allow(uint32_t transferLimitMs) {
+  if (!running_) return transferLimitMs;
+  uint64_t allowed = limitMs_ + moved_ * 1000 / floorBytesPerSecond_;
+  uint64_t spent = platform::TickCountMs() - start_;
+  if (spent >= allowed) {
+    timedOut_ = true;
+    return 0;
+  }
+  uint64_t left = allowed - spent;
+  return left < transferLimitMs ? static_cast<uint32_t>(left) : transferLimitMs;
+}
+
+CExchangeStream::CExchangeStream(CExchangeClock& clock)
+    : CMyStreamOLWin(platform::InvalidFileHandle(), nullptr, TarvixPipe::kDefaultIoTimeLimit),
+      clock_(clock),
+      limit_(TarvixPipe::kDefaultIoTimeLimit) {}
+
+void CExchangeStream::SetTransferLimit(uint32_t ms) {
+  limit_ = ms;
+  SetTimeout(ms);
+}
+
+size_t CExchangeStream::Read(void* buffer, size_t length) {
+  uint32_t wait = clock_.Allow(limit_);
+  if (wait == 0) return 0;
+  SetTimeout(wait);
+  size_t got = CMyStreamOLWin::Read(buffer, length);
+  SetTimeout(limit_);
+  clock_.Moved(got);
+  if (got == 0 && LastError() == ERROR_TIMEOUT) clock_.NoteTimeout();
+  return got;
+}
+
+size_t CExchangeStream::Write(const void* data, size_t length) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (done < length) {
+    uint32_t wait = clock_.Allow(limit_);
+    if (wait == 0) break;
+    size_t piece = length - done < kClockedWritePiece ? length - done : kClockedWritePiece;
+    SetTimeout(wait);
+    size_t put = CMyStreamOLWin::Write(p + done, piece);
+    SetTimeout(limit_);
+    clock_.Moved(put);
+    done += put;
+    if (put < piece) {
+      if (LastError() == ERROR_TIMEOUT) clock_.NoteTimeout();
+      break;
+    }
+  }
+  return done;
+}
+
+}  // namespace comm
+}  // namespace tarvixlib
 
 TarvixPipe::TarvixPipe(bool socket)
     : ownEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       socket_(socket),
-      readStream_(tarvixlib::platform::InvalidFileHandle(), nullptr, kDefaultIoTimeLimit),
-      writeStream_(tarvixlib::platform::InvalidFileHandle(), nullptr, kDefaultIoTimeLimit) {
+      readStream_(clock_),
+      writeStream_(clock_) {
   readStream_.SetBuffering(tarvixlib::CMyStream::kReadBuffer, kDefaultBufferSize, 0);
   writeStream_.SetBuffering(tarvixlib::CMyStream::kWriteBuffer, 0, kDefaultBufferSize);
 }
@@ -36,17 +107,18 @@ void TarvixPipe::Attach(tarvixlib::comm::CUniqueConnection handle, HANDLE event,
     currentEvent_ = event;
   }
   if (timeLimitMs) ioTimeLimit_ = timeLimitMs;
-  for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
+  for (tarvixlib::comm::CExchangeStream* s : {&readStream_, &writeStream_}) {
     s->SetHandle(Handle());
     s->SetCancelEvent(currentEvent_, cancelFlag);
-    s->SetTimeout(ioTimeLimit_);
+    s->SetTransferLimit(ioTimeLimit_);
     s->DiscardBuffers();
   }
 }
 
 tarvixlib::comm::CUniqueConnection TarvixPipe::Detach() {
   currentEvent_ = INVALID_HANDLE_VALUE;
-  for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
+  clock_.Stop();
+  for (tarvixlib::comm::CExchangeStream* s : {&readStream_, &writeStream_}) {
     s->SetHandle(tarvixlib::platform::InvalidFileHandle());
     s->SetCancelEvent(nullptr);
     s->DiscardBuffers();
@@ -70,8 +142,9 @@ void TarvixPipe::Close() {
     writeStream_.SetCancelEvent(ownEvent_.Get());
     SetEvent(ownEvent_.Get());
   }
+  clock_.Stop();
   if (IsOpen()) {
-    for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
+    for (tarvixlib::comm::CExchangeStream* s : {&readStream_, &writeStream_}) {
       s->SetHandle(tarvixlib::platform::InvalidFileHandle());
       s->DiscardBuffers();
     }
@@ -87,8 +160,8 @@ bool TarvixPipe::SetBufferSizes(size_t readSize, size_t writeSize) {
 
 void TarvixPipe::SetIoTimeLimit(uint32_t ms) {
   ioTimeLimit_ = ms;
-  readStream_.SetTimeout(ms);
-  writeStream_.SetTimeout(ms);
+  readStream_.SetTransferLimit(ms);
+  writeStream_.SetTransferLimit(ms);
 }
 
 namespace tarvixlib {
@@ -239,7 +312,10 @@ bool CTarvixConnection::OpenSocket(const char* host, uint16_t port, const Connec
 HandshakeResult CTarvixConnection::ClientHandshake(const ConnectParams& params) {
   IdentityRecord own;
   BuildOwnIdentityRecord(params, own);
-  return RunClientHandshake(ReadStream(), WriteStream(), own, *this);
+  BeginExchange();
+  HandshakeResult result = RunClientHandshake(ReadStream(), WriteStream(), own, *this);
+  EndExchange();
+  return result;
 }
 
 ServerHandshakeResult CTarvixConnection::ServerHandshake(uint32_t ownAppType) {
@@ -248,7 +324,10 @@ ServerHandshakeResult CTarvixConnection::ServerHandshake(uint32_t ownAppType) {
   params.processId = GetCurrentProcessId();
   IdentityRecord own;
   BuildOwnIdentityRecord(params, own);
-  return RunServerHandshake(ReadStream(), WriteStream(), own, *this);
+  BeginExchange();
+  ServerHandshakeResult result = RunServerHandshake(ReadStream(), WriteStream(), own, *this);
+  EndExchange();
+  return result;
 }
 
 }  // namespace comm

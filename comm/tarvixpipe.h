@@ -10,6 +10,10 @@
 // transfer, which then moves nothing (the caller sees a failure). Another
 // thread may end every wait on a connection by signalling its current
 // event; Close does so itself before it closes the handle.
+//
+// An exchange as a whole is bounded as well (CExchangeClock): a peer that
+// sends one byte just before each I/O limit runs out would otherwise keep
+// the caller for ever.
 #pragma once
 
 #include <winsock2.h>
@@ -21,6 +25,74 @@
 #include "comm/handshake.h"
 #include "foundation/mystream.h"
 #include "foundation/winhandles.h"
+
+namespace tarvixlib {
+namespace comm {
+
+// The time one exchange may take in all (the client's request and the
+// service's reply, or the identity handshake):
+//
+//   the I/O time limit  +  one second per floor rate of bytes moved
+//
+// The I/O limit covers the status line, the parameter lines and the peer's
+// pause to think (a scan); every byte moved, in either direction, earns
+// time at the floor rate (1 MiB/s by default; a local pipe moves hundreds),
+// so that DATA blocks of any size may take as long as that rate needs.
+// Each transfer waits at most its own I/O limit and never past the end of
+// the exchange, so a peer that trickles one byte per pause is cut off once
+// the I/O limit has passed. Once an exchange has run out every further
+// transfer fails at once.
+class CExchangeClock {
+public:
+  static constexpr uint32_t kDefaultFloorBytesPerSecond = 1u << 20;
+
+  // Starts an exchange allowed `limitMs` plus the floor credit; the
+  // infinite limit (0xFFFFFFFF) leaves it unbounded.
+  void Start(uint32_t limitMs);
+  void Stop() { running_ = false; }
+  bool Running() const { return running_; }
+
+  // How long the next transfer may wait: `transferLimitMs`, or what is left
+  // of the exchange when that is less; 0 once the exchange has run out.
+  uint32_t Allow(uint32_t transferLimitMs);
+  // Bytes a transfer moved (they earn credit).
+  void Moved(size_t bytes) { moved_ += bytes; }
+  // A transfer gave up waiting (its own limit or the exchange's end).
+  void NoteTimeout() { timedOut_ = true; }
+  // Whether the exchange ran out of time or one of its transfers did.
+  bool TimedOut() const { return timedOut_; }
+
+  uint32_t FloorRate() const { return floorBytesPerSecond_; }
+  void SetFloorRate(uint32_t bytesPerSecond) {
+    floorBytesPerSecond_ = bytesPerSecond ? bytesPerSecond : 1;
+  }
+
+private:
+  bool running_ = false;
+  bool timedOut_ = false;
+  uint64_t start_ = 0;
+  uint32_t limitMs_ = 0;
+  uint64_t moved_ = 0;
+  uint32_t floorBytesPerSecond_ = kDefaultFloorBytesPerSecond;
+};
+
+// One direction of a connection: the overlapped stream, with each transfer
+// held to the connection's exchange clock.
+class CExchangeStream : public CMyStreamOLWin {
+public:
+  explicit CExchangeStream(CExchangeClock& clock);
+  size_t Read(void* buffer, size_t length) override;
+  size_t Write(const void* data, size_t length) override;
+  // The I/O limit of every transfer.
+  void SetTransferLimit(uint32_t ms);
+
+private:
+  CExchangeClock& clock_;
+  uint32_t limit_;
+};
+
+}  // namespace comm
+}  // namespace tarvixlib
 
 class TarvixPipe {
 public:
@@ -62,6 +134,12 @@ public:
   tarvixlib::CMyStream& ReadStream() { return readStream_; }
   tarvixlib::CMyStream& WriteStream() { return writeStream_; }
 
+  // One exchange on this connection, bounded by the I/O time limit plus the
+  // floor credit (see CExchangeClock).
+  void BeginExchange() { clock_.Start(ioTimeLimit_); }
+  void EndExchange() { clock_.Stop(); }
+  tarvixlib::comm::CExchangeClock& Exchange() { return clock_; }
+
 protected:
   HANDLE currentEvent_ = INVALID_HANDLE_VALUE;
   tarvixlib::CUniqueHandle ownEvent_;
@@ -69,8 +147,9 @@ protected:
   tarvixlib::comm::CUniqueConnection handle_;
   uint8_t hostAnswered_ = 0;
   bool socket_;
-  tarvixlib::CMyStreamOLWin readStream_;
-  tarvixlib::CMyStreamOLWin writeStream_;
+  tarvixlib::comm::CExchangeClock clock_;
+  tarvixlib::comm::CExchangeStream readStream_;
+  tarvixlib::comm::CExchangeStream writeStream_;
 };
 
 namespace tarvixlib {
@@ -98,6 +177,7 @@ public:
   bool OpenPipe(const char* host, const char* pipeName, const ConnectParams& params);
   // The TCP variant: connects to the host's first IPv4 address.
   bool OpenSocket(const char* host, uint16_t port, const ConnectParams& params);
+  // Both are one exchange each, bounded as CExchangeClock says.
   HandshakeResult ClientHandshake(const ConnectParams& params);
   ServerHandshakeResult ServerHandshake(uint32_t ownAppType);
 

@@ -52,6 +52,28 @@ struct Client {
   CSimpleTarvixComm comm;
 };
 
+// A reply of 60 bytes and more: long enough that sending it a byte at a
+// time takes many I/O limits.
+const char kSlowCommand[] =
+    "command SLOW 100\n"
+    "value SLOW TEXT a reply long enough to take a while when it trickles in\n";
+
+// A send on a thread of its own.
+struct SenderThread {
+  SenderThread(CSimpleTarvixComm& comm, CTarvixPipeCommand& command)
+      : thread([this, &comm, &command] {
+          DWORD start = GetTickCount();
+          result = comm.SendLocal(command, false, nullptr);
+          spent = GetTickCount() - start;
+        }) {}
+  ~SenderThread() {
+    if (thread.joinable()) thread.join();
+  }
+  std::atomic<SendResult> result{SendResult::kNoConnection};
+  std::atomic<DWORD> spent{0};
+  std::thread thread;
+};
+
 class ClientTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -410,6 +432,76 @@ TEST_F(ClientTest, HostNamesDifferingInCaseShareOneKeptConnection) {
   EXPECT_EQ(client.comm.Count(), 1u);
   EXPECT_TRUE(service.WaitForCount("NOP -> 100", 3, 5000)) << service.Output();
   EXPECT_EQ(service.Count("connected:"), 1u) << service.Output();
+}
+
+// A peer that sends its reply one byte per pause, each pause well within
+// the I/O limit, is cut off once the exchange's bound has passed: code 2,
+// the connection dropped, and no second attempt on a fresh connection. The
+// floor rate decides how much time the bytes earn.
+TEST_F(ClientTest, ATricklingReplyIsBoundedByTheExchange) {
+  ASSERT_TRUE(service.Start(pipe, std::string(kSlowCommand) + "fault SLOW trickle 100\n"));
+  struct {
+    uint32_t floorBytesPerSecond;
+    SendResult result;
+  } cases[] = {
+      // 1 MiB/s: the 10 bytes a second of the peer earn nothing to speak of.
+      {tarvixlib::comm::CExchangeClock::kDefaultFloorBytesPerSecond, SendResult::kFailed},
+      // 5 bytes a second: each byte earns 200 ms, more than its pause.
+      {5, SendResult::kOk},
+  };
+  size_t nops = 0;
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.floorBytesPerSecond);
+    Client client(pipe, 1000);
+    client.comm.Dispatcher().SetExchangeFloorRate(c.floorBytesPerSecond);
+    CNopCommand warmUp;  // a kept connection, so that a retry would be possible
+    ASSERT_EQ(client.comm.SendLocal(warmUp, false, nullptr), SendResult::kOk);
+    ASSERT_TRUE(service.WaitForCount("NOP -> 100", ++nops, 5000)) << service.Output();
+    size_t connected = service.Count("connected:");
+    CTarvixPipeCommand slow("SLOW", 0);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(client.comm.SendLocal(slow, false, nullptr), c.result);
+    DWORD spent = GetTickCount() - start;
+    if (c.result == SendResult::kFailed) {
+      EXPECT_EQ(slow.GetReturnCode(), kReturnFailed);
+      EXPECT_GE(spent, 900u) << "the I/O limit is granted";
+      EXPECT_LT(spent, 4000u) << "the whole reply would take over 7 s";
+      EXPECT_EQ(client.comm.Count(), 0u) << "the connection is dropped";
+      // The next command connects afresh; by the time the service shows it,
+      // a second attempt of SLOW would have shown too.
+      CNopCommand next;
+      ASSERT_EQ(client.comm.SendLocal(next, false, nullptr), SendResult::kOk);
+      ASSERT_TRUE(service.WaitForCount("NOP -> 100", ++nops, 5000)) << service.Output();
+      EXPECT_EQ(service.Count("connected:"), connected + 1) << "SLOW was not sent again afresh";
+    } else {
+      EXPECT_EQ(slow.GetReturnCode(), kReturnSuccess);
+      EXPECT_GT(spent, 4000u) << "the reply took its time";
+      EXPECT_EQ(client.comm.Count(), 1u);
+    }
+  }
+}
+
+// A sender waiting for its turn behind a trickling exchange waits no longer
+// than that exchange's bound: the connection is dropped, its lock closed,
+// and the waiter goes on to a fresh connection.
+TEST_F(ClientTest, SendersWaitingBehindAStuckExchangeAreFreedByItsBound) {
+  ASSERT_TRUE(service.Start(pipe, std::string(kSlowCommand) + "fault SLOW trickle 300\n"));
+  Client client(pipe, 1500);
+  CNopCommand warmUp;
+  ASSERT_EQ(client.comm.SendLocal(warmUp, false, nullptr), SendResult::kOk);
+  CTarvixPipeCommand slow("SLOW", 0);
+  SenderThread stuck(client.comm, slow);
+  ASSERT_TRUE(service.WaitFor("SLOW: trickling the reply", 10000)) << service.Output();
+  CNopCommand waiting;
+  DWORD start = GetTickCount();
+  EXPECT_EQ(client.comm.SendLocal(waiting, false, nullptr), SendResult::kOk);
+  DWORD spent = GetTickCount() - start;
+  EXPECT_EQ(waiting.GetReturnCode(), kReturnSuccess);
+  EXPECT_LT(spent, 8000u) << "the stuck reply alone would take over 20 s";
+  stuck.thread.join();
+  EXPECT_EQ(stuck.result.load(), SendResult::kFailed);
+  EXPECT_EQ(slow.GetReturnCode(), kReturnFailed);
+  EXPECT_TRUE(service.WaitFor("[2] NOP -> 100", 5000)) << "the waiter connected afresh";
 }
 
 }  // namespace
