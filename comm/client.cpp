@@ -16,8 +16,8 @@ constexpr size_t kCloseBatch = 16;
 
 }  // namespace
 
-CTarvixPipeCommContext::CTarvixPipeCommContext(CMyLog* log) {
-  pool_.AddTarget(log, false, &CMyCapLogMapper::DebugCap());
+CTarvixPipeCommContext::CTarvixPipeCommContext(CMyLog* log, bool owned) {
+  pool_.AddTarget(log, owned, &CMyCapLogMapper::DebugCap());
 }
 
 CTarvixPipeCommContext::~CTarvixPipeCommContext() = default;
@@ -32,7 +32,8 @@ CCommandDispatcher::CCommandDispatcher(CConnectionManager& manager, uint32_t own
       ownAppType_(ownAppType),
       requiredBits_(requiredBits),
       flags_(flags),
-      defaultTimeLimit_(defaultTimeLimitMs) {
+      defaultTimeLimit_(defaultTimeLimitMs),
+      allReturned_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {
   currentCancel_ = ownEvent_.Get();
 }
 
@@ -45,13 +46,39 @@ CCommandDispatcher::CCommandDispatcher(const CCommandDispatcher& other)
       requiredBits_(other.requiredBits_),
       flags_(other.flags_),
       defaultTimeLimit_(other.defaultTimeLimit_),
-      floorRate_(other.floorRate_) {
+      floorRate_(other.floorRate_),
+      allReturned_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {
   currentCancel_ = ownEvent_.Get();
 }
 
 CCommandDispatcher::~CCommandDispatcher() {
-  Abort();
+  Shutdown();
   for (size_t i = 0; i < idleCount_; ++i) delete idle_[i];
+}
+
+bool CCommandDispatcher::Enter() {
+  CMySynchronizedBlock<CMyThreadSave> hold(stateLock_);
+  if (shutDown_) return false;
+  if (inFlight_++ == 0) ResetEvent(allReturned_.Get());
+  // A new send is not cancelled by an earlier Abort. This happens under the
+  // state lock, so Shutdown's Abort, which comes after shutDown_ is set,
+  // is never undone here.
+  if (aborted_.exchange(false)) ResetEvent(ownEvent_.Get());
+  return true;
+}
+
+void CCommandDispatcher::Leave() {
+  CMySynchronizedBlock<CMyThreadSave> hold(stateLock_);
+  if (--inFlight_ == 0) SetEvent(allReturned_.Get());
+}
+
+void CCommandDispatcher::Shutdown() {
+  {
+    CMySynchronizedBlock<CMyThreadSave> hold(stateLock_);
+    shutDown_ = true;
+  }
+  Abort();
+  if (allReturned_) WaitForSingleObject(allReturned_.Get(), INFINITE);
 }
 
 CTarvixSession* CCommandDispatcher::TakeSession() {
@@ -139,12 +166,15 @@ SendResult CCommandDispatcher::RunOnKept(CTarvixPipeCommand& command, const char
 
 SendResult CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& host, HANDLE cancel,
                                     bool force, CConnectionFailureHandler* handler, CMyLog* log) {
+  if (!Enter()) return SendResult::kFailed;  // unloading: nothing leaves any more
   const char* name = host.name.GetString();
-  if (aborted_.exchange(false)) ResetEvent(ownEvent_.Get());  // only an Abort sets it
   currentCancel_ = Valid(cancel) ? cancel : ownEvent_.Get();
 
   CTarvixSession* pooled = TakeSession();
-  if (!pooled) return SendResult::kFailed;
+  if (!pooled) {
+    Leave();
+    return SendResult::kFailed;
+  }
   CTarvixSession& session = *pooled;
   uint32_t limit = command.GetTimeout() > defaultTimeLimit_ ? command.GetTimeout()
                                                              : defaultTimeLimit_;
@@ -155,7 +185,8 @@ SendResult CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& hos
   time_t when = time(nullptr);
   SendResult result = SendResult::kFailed;
   bool fresh = true;
-  if (CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true)) {
+  if (CStoredConnection* kept =
+          manager_.FindConnection(name, /*acquire=*/true, session.CancelEvent())) {
     when = time(nullptr);
     result = RunOnKept(command, name, kept, session, limit);
     // A stale connection (the service restarted) is worth one more try on a
@@ -189,6 +220,7 @@ SendResult CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& hos
     }
   }
   manager_.ReportAttempt(name, when, result);
+  Leave();
   return result;
 }
 
@@ -228,7 +260,7 @@ SendResult CCommandDispatcher::ConnectAndSend(CTarvixPipeCommand& command, const
     session.Close();
   }
 
-  CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true);
+  CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true, session.CancelEvent());
   if (!kept) return SendResult::kFailed;  // removed meanwhile
   return RunOnKept(command, name, kept, session, session.ConnectTimeLimit());
 }
@@ -237,8 +269,8 @@ SendResult CCommandDispatcher::ConnectAndSend(CTarvixPipeCommand& command, const
 
 CTarvixPipeCommT::CTarvixPipeCommT(int transport, CMyLog* contextLog, uint32_t ownAppType,
                                    uint32_t requiredBits, uint32_t flags,
-                                   uint32_t defaultTimeLimitMs)
-    : CTarvixPipeCommContext(contextLog),
+                                   uint32_t defaultTimeLimitMs, bool ownsContextLog)
+    : CTarvixPipeCommContext(contextLog, ownsContextLog),
       host::CConnectionManager(transport),
       managerLog_(&LogPool()),
       dispatcher_(*this, ownAppType, requiredBits, flags, defaultTimeLimitMs) {
@@ -246,7 +278,7 @@ CTarvixPipeCommT::CTarvixPipeCommT(int transport, CMyLog* contextLog, uint32_t o
 }
 
 CTarvixPipeCommT::~CTarvixPipeCommT() {
-  dispatcher_.Abort();
+  dispatcher_.Shutdown();
   CloseAllConnections();
   CMyLogPool::ProcessPool().RemoveTarget(&managerLog_);
 }
@@ -257,7 +289,10 @@ void CTarvixPipeCommT::CloseAllConnections() {
   while ((n = TakeAll(taken, kCloseBatch)) > 0) {
     for (size_t i = 0; i < n; ++i) {
       CStoredConnection* kept = taken[i];
-      if (kept->HasHandle()) {
+      // A sender that still holds it finishes its exchange first; one whose
+      // exchange failed has closed the handle and the lock, and the wait
+      // fails.
+      if (kept->Acquire() && kept->HasHandle()) {
         CTarvixSession goodbye(/*polite=*/true, Transport() != kNamedPipe);
         goodbye.AttachEstablished(kept->TakeHandle(), *kept, nullptr,
                                   dispatcher_.DefaultTimeLimit());
@@ -323,19 +358,23 @@ SendResult CTarvixPipeCommT::SendTo(CTarvixPipeCommand& command, bool async, boo
 
 CTarvixNamedPipeComm::CTarvixNamedPipeComm(CMyLog* contextLog, uint32_t ownAppType,
                                            uint32_t requiredBits, uint32_t flags,
-                                           uint32_t defaultTimeLimitMs)
-    : CTarvixPipeCommT(host::CConnectionManager::kNamedPipe, contextLog, ownAppType,
-                       requiredBits, flags, defaultTimeLimitMs) {
+                                           uint32_t defaultTimeLimitMs, bool ownsContextLog)
+    : CTarvixPipeCommT(host::CConnectionManager::kNamedPipe, contextLog, ownAppType, requiredBits,
+                       flags, defaultTimeLimitMs, ownsContextLog) {
   Dispatcher().SetPipeName(tarvixlib::comm::kServicePipeName);
 }
 
 CSimpleTarvixComm::CSimpleTarvixComm(const char* host, uint32_t ownAppType, uint32_t requiredBits,
-                                     uint32_t flags, uint32_t defaultTimeLimitMs)
-    : CTarvixNamedPipeComm(&contextLog_, ownAppType, requiredBits, flags, defaultTimeLimitMs),
+                                     uint32_t flags, uint32_t defaultTimeLimitMs,
+                                     CMyLog* contextLog)
+    : CTarvixNamedPipeComm(contextLog ? contextLog : new (std::nothrow) CMyDummyLog(), ownAppType,
+                           requiredBits, flags, defaultTimeLimitMs,
+                           /*ownsContextLog=*/true),
       host_(host && *host ? host : tarvixlib::comm::kLocalHost),
       pipeLog_(this, &SendLogCommand) {}
 
 CSimpleTarvixComm::~CSimpleTarvixComm() {
+  Dispatcher().Shutdown();
   pipeLog_.SetSendFunction(nullptr, nullptr);  // nothing leaves once unloading began
 }
 

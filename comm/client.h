@@ -20,6 +20,10 @@
 // waits for its turn waits at most as long as the exchange in progress may
 // take: when that one fails (or runs out of time) the connection is dropped
 // and every waiter stops waiting at once and connects afresh.
+//
+// Unloading (the destructor) refuses new sends, aborts the ones in
+// progress and waits until they have let go of their connections; only
+// then does it say goodbye on each kept connection and close it, once.
 #pragma once
 
 #include <winsock2.h>
@@ -85,10 +89,13 @@ public:
 };
 
 // The first base of every client: its log pool, whose only target is the
-// log given at construction, mapped so that nothing arrives below dbg.
+// log given at construction, mapped so that nothing arrives below dbg. An
+// owned log is deleted with the pool. Being the first base, it goes last:
+// whatever still writes to the client's logs while the rest of the client
+// is torn down finds the log alive.
 class CTarvixPipeCommContext {
 public:
-  explicit CTarvixPipeCommContext(CMyLog* log);
+  explicit CTarvixPipeCommContext(CMyLog* log, bool owned = false);
   virtual ~CTarvixPipeCommContext();
   CMyLogPool& LogPool() { return pool_; }
 
@@ -109,16 +116,22 @@ public:
   CCommandDispatcher& operator=(const CCommandDispatcher&) = delete;
 
   // ---- operations, in slot order ----
-  virtual ~CCommandDispatcher();  // aborts, closes the own event
+  virtual ~CCommandDispatcher();  // shuts down, closes the own event
   // Opens the session to the host: the named pipe or the TCP port.
   virtual bool Connect(CTarvixSession& session, const HOST& host,
                        const tarvixlib::comm::ConnectParams& params);
   // Ends the current send: signals the own and the current cancel event.
+  // A sender waiting for its turn on a kept connection stops waiting too.
   virtual void Abort();
 
-  // The send; cancel may be null (or INVALID_HANDLE_VALUE) for none.
+  // The send; cancel may be null (or INVALID_HANDLE_VALUE) for none. After
+  // Shutdown nothing is sent: kFailed, the command keeps its code.
   SendResult Send(CTarvixPipeCommand& command, const HOST& host, HANDLE cancel, bool force,
                   CConnectionFailureHandler* handler, CMyLog* log);
+  // For unloading: refuses new sends, aborts the sends in progress and
+  // waits until every one of them has returned (each ends at once when
+  // aborted, at the latest when its exchange runs out).
+  void Shutdown();
 
   // Runs the command on an open session when the peer has the required
   // type bits: kOk when its code is not 2 afterwards, kFailed otherwise (or
@@ -142,6 +155,9 @@ private:
   static constexpr size_t kIdleSessions = 4;
   CTarvixSession* TakeSession();
   void GiveBack(CTarvixSession* session);
+  // Counts a send in; false once shut down.
+  bool Enter();
+  void Leave();
 
   SendResult ConnectAndSend(CTarvixPipeCommand& command, const HOST& host, CTarvixSession& session,
                             bool force, CConnectionFailureHandler& handler, CMyLog* log);
@@ -166,6 +182,12 @@ private:
   // Raised by Abort before it signals the own event; cleared with the event.
   // While it is false the own event is not set (the streams rely on that).
   std::atomic<bool> aborted_{false};
+  // Sends in progress, under stateLock_; allReturned_ is signalled while
+  // there is none.
+  CMyThreadSave stateLock_;
+  uint32_t inFlight_ = 0;
+  bool shutDown_ = false;
+  CUniqueHandle allReturned_;
   CMyThreadSave idleLock_;
   CTarvixSession* idle_[kIdleSessions] = {};
   size_t idleCount_ = 0;
@@ -179,9 +201,9 @@ class CTarvixPipeCommT : public CTarvixPipeCommContext,
                          public host::CConnectionManager {
 public:
   CTarvixPipeCommT(int transport, CMyLog* contextLog, uint32_t ownAppType, uint32_t requiredBits,
-                   uint32_t flags, uint32_t defaultTimeLimitMs);
-  // Aborts a running send, then says goodbye on every kept connection and
-  // closes it.
+                   uint32_t flags, uint32_t defaultTimeLimitMs, bool ownsContextLog = false);
+  // Shuts the dispatcher down (no new sends; those in progress aborted and
+  // waited for), then says goodbye on every kept connection and closes it.
   ~CTarvixPipeCommT() override;
 
   bool SendWatched(CTarvixPipeCommand& command, const char* watch, const HOST* hosts,
@@ -206,7 +228,8 @@ public:
                     CConnectionFailureHandler* handler) override;
 
   host::CCommandDispatcher& Dispatcher() { return dispatcher_; }
-  // Closes every kept connection politely (as at unload).
+  // Closes every kept connection politely (as at unload), each once it is
+  // free: a sender that holds one is waited for.
   void CloseAllConnections();
 
   // The manager's log: forwards to the client's log pool.
@@ -222,17 +245,21 @@ private:
 class CTarvixNamedPipeComm : public CTarvixPipeCommT {
 public:
   CTarvixNamedPipeComm(CMyLog* contextLog, uint32_t ownAppType, uint32_t requiredBits,
-                       uint32_t flags, uint32_t defaultTimeLimitMs);
+                       uint32_t flags, uint32_t defaultTimeLimitMs, bool ownsContextLog = false);
 };
 
-// The add-in's client: one configured host, its own diagnostics discarded,
-// and a pipe log whose entries go to the local service as LOG commands.
+// The add-in's client: one configured host, its own diagnostics discarded
+// (or, given a context log, written there; the client owns it), and a pipe
+// log whose entries go to the local service as LOG commands.
 class CSimpleTarvixComm : public CTarvixNamedPipeComm {
 public:
   explicit CSimpleTarvixComm(const char* host = tarvixlib::comm::kLocalHost,
                              uint32_t ownAppType = kMailAddinType,
                              uint32_t requiredBits = kServiceTypeBits, uint32_t flags = 0,
-                             uint32_t defaultTimeLimitMs = kAddinTimeLimitMs);
+                             uint32_t defaultTimeLimitMs = kAddinTimeLimitMs,
+                             CMyLog* contextLog = nullptr);
+  // Shuts the dispatcher down first, so that a LOG command in progress ends
+  // before the pipe log lets go of this client.
   ~CSimpleTarvixComm() override;
 
   // To the configured host.
@@ -249,7 +276,6 @@ private:
   static int32_t SendLogCommand(void* client, CTarvixPipeCommand& command);
 
   CMyStringA host_;
-  CMyDummyLog contextLog_;
   CMyPipeLog pipeLog_;
 };
 

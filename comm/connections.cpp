@@ -47,7 +47,8 @@ bool CConnectionStore::StoreConnection(const char* host, const comm::CTarvixConn
   return stored;
 }
 
-CStoredConnection* CConnectionStore::FindConnection(const char* host, bool acquire) {
+CStoredConnection* CConnectionStore::FindConnection(const char* host, bool acquire,
+                                                    platform::OsHandle cancel) {
   CMyStringA key = Key(host);
   CStoredConnection* entry = nullptr;
   {
@@ -55,7 +56,7 @@ CStoredConnection* CConnectionStore::FindConnection(const char* host, bool acqui
     if (!connections_.Get(key.GetString(), &entry) || !entry) return nullptr;
     ++entry->references_;
   }
-  if (acquire && !entry->Acquire()) {
+  if (acquire && !entry->Acquire(cancel)) {
     ReturnConnection(entry);
     return nullptr;
   }

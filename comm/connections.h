@@ -77,8 +77,9 @@ public:
   // acquire, its lock is taken first, waiting until the holder lets go: a
   // holder's exchange is bounded (see CExchangeClock), and when it fails
   // the connection is dropped and its lock closed, which fails every
-  // waiter at once.
-  virtual CStoredConnection* FindConnection(const char* host, bool acquire);
+  // waiter at once. A signalled `cancel` ends the wait as a failure too.
+  virtual CStoredConnection* FindConnection(const char* host, bool acquire,
+                                            platform::OsHandle cancel = nullptr);
   // Gives back a reference from FindConnection.
   virtual void ReturnConnection(CStoredConnection* connection);
   // Takes the host's connection out of the store and fires "removed".

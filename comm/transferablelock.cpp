@@ -61,7 +61,7 @@ bool CMyTransferableLock::Create(bool owned) {
 
 bool CMyTransferableLock::IsOwnedByCaller() const { return owner_ != 0 && owner_ == CurrentThreadId(); }
 
-bool CMyTransferableLock::Acquire() {
+bool CMyTransferableLock::Acquire(OsHandle cancel) {
   uint32_t me = CurrentThreadId();
   Guard();
   if (!lockEvent_) {  // closed, or never created
@@ -85,11 +85,18 @@ bool CMyTransferableLock::Acquire() {
   ++waiters_;
   Unguard();
   bool got = false;
+  bool left = false;  // stopped waiting while the lock is still open
   if (lockCopy && closeCopy) {
-    OsHandle handles[2] = {lockCopy.Get(), closeCopy.Get()};
+    OsHandle handles[3] = {lockCopy.Get(), closeCopy.Get(), cancel};
+    uint32_t count = cancel ? 3 : 2;
     for (;;) {
+      int which = WaitForAny(handles, count, kInfinite);
       // The close event means failure without touching this object again.
-      if (WaitForAny(handles, 2, kInfinite) != 0) break;
+      if (which == 1) break;
+      if (which != 0) {
+        left = true;
+        break;
+      }
       Guard();
       if (!lockEvent_) {
         Unguard();
@@ -106,6 +113,9 @@ bool CMyTransferableLock::Acquire() {
       Unguard();  // another thread took it first: wait on
     }
   } else {
+    left = true;
+  }
+  if (left) {
     Guard();
     if (lockEvent_ && waiters_) --waiters_;
     Unguard();

@@ -34,8 +34,9 @@ public:
   // the calling thread with count 1. False when the events cannot be made.
   bool Create(bool owned);
   // Recursive for the owner; otherwise waits without time limit for the lock
-  // or for its closing, which fails.
-  virtual bool Acquire();
+  // or for its closing, which fails. A signalled `cancel` (when given) ends
+  // the wait as a failure as well.
+  virtual bool Acquire(platform::OsHandle cancel = nullptr);
   // Only the owner releases; the last release frees the lock.
   virtual bool Release();
   // Every waiter fails, and so does every later Acquire.

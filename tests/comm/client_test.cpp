@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -50,6 +51,20 @@ struct Client {
     comm.Dispatcher().SetPipeName(pipe.c_str());
   }
   CSimpleTarvixComm comm;
+};
+
+// Counts the connection closes of this process (each still reaches the
+// system).
+std::atomic<int> g_closes{0};
+void CountingClose(const tarvixlib::comm::ConnectionHandle& h) {
+  ++g_closes;
+  tarvixlib::comm::SystemCloseConnection(h);
+}
+struct CountedCloses {
+  CountedCloses() : previous(tarvixlib::comm::SetConnectionCloser(&CountingClose)) { g_closes = 0; }
+  ~CountedCloses() { tarvixlib::comm::SetConnectionCloser(previous); }
+  int Count() const { return g_closes.load(); }
+  tarvixlib::comm::ConnectionCloser previous;
 };
 
 // A reply of 60 bytes and more: long enough that sending it a byte at a
@@ -502,6 +517,92 @@ TEST_F(ClientTest, SendersWaitingBehindAStuckExchangeAreFreedByItsBound) {
   EXPECT_EQ(stuck.result.load(), SendResult::kFailed);
   EXPECT_EQ(slow.GetReturnCode(), kReturnFailed);
   EXPECT_TRUE(service.WaitFor("[2] NOP -> 100", 5000)) << "the waiter connected afresh";
+}
+
+// Closing the kept connections while a send is in flight waits for it: the
+// goodbye goes out after its reply, never into the middle of its exchange.
+TEST_F(ClientTest, ClosingKeptConnectionsWaitsForTheSendInFlight) {
+  ASSERT_TRUE(service.Start(pipe, "fault NOP delay 1500\n"));
+  Client client(pipe);
+  CNopCommand nop;
+  SenderThread sender(client.comm, nop);
+  ASSERT_TRUE(service.WaitFor("[1] NOP: holding the reply", 10000)) << service.Output();
+  client.comm.CloseAllConnections();
+  sender.thread.join();
+  EXPECT_EQ(sender.result.load(), SendResult::kOk);
+  EXPECT_EQ(nop.GetReturnCode(), kReturnSuccess);
+  EXPECT_TRUE(service.WaitFor("[1] closed", 5000)) << service.Output();
+  EXPECT_EQ(service.Count("arrived before the reply"), 0u) << service.Output();
+  EXPECT_EQ(service.Count("[1] CLOSE_CONNECTION -> 100"), 1u) << service.Output();
+  EXPECT_EQ(client.comm.Count(), 0u);
+}
+
+// Unloading while one send is in the middle of its exchange and another
+// waits for its turn: both are aborted and waited for, nothing is written
+// into the exchange, and the connection is closed once.
+TEST_F(ClientTest, UnloadAbortsSendsInFlightAndClosesEachConnectionOnce) {
+  ASSERT_TRUE(service.Start(pipe, "fault NOP delay 5000\n"));
+  CountedCloses closes;
+  // Each send reports its attempt to the observers just before it lets go
+  // of the client.
+  struct Attempts : CMyObserver<tarvixlib::comm::CClientUnreachableEvent> {
+    void OnEvent(CMyEventSource<tarvixlib::comm::CClientUnreachableEvent>&,
+                 const tarvixlib::comm::CClientUnreachableEvent&) override {
+      ++reported;
+    }
+    std::atomic<int> reported{0};
+  } attempts;
+  auto client = std::make_unique<Client>(pipe);
+  client->comm.AddObserver(&attempts);
+  CNopCommand first, second;
+  SenderThread inExchange(client->comm, first);
+  ASSERT_TRUE(service.WaitFor("[1] NOP: holding the reply", 10000)) << service.Output();
+  SenderThread waiting(client->comm, second);
+  Sleep(200);  // the second sender waits for the connection's lock
+  DWORD start = GetTickCount();
+  client.reset();
+  DWORD spent = GetTickCount() - start;
+  EXPECT_EQ(attempts.reported.load(), 2)
+      << "unloading waits for the send in flight and for the one waiting for its turn";
+  EXPECT_LT(spent, 4000u) << "aborted, not waited out";
+  inExchange.thread.join();
+  waiting.thread.join();
+  EXPECT_LT(inExchange.spent.load(), 8000u);
+  EXPECT_LT(waiting.spent.load(), 8000u);
+  EXPECT_EQ(first.GetReturnCode(), kReturnFailed);
+  EXPECT_NE(second.GetReturnCode(), kReturnSuccess);
+  EXPECT_TRUE(service.WaitFor("[1] closed", 10000)) << service.Output();
+  EXPECT_EQ(service.Count("arrived before the reply"), 0u) << service.Output();
+  EXPECT_EQ(service.Count("CLOSE_CONNECTION"), 0u) << "no goodbye inside an exchange";
+  EXPECT_EQ(static_cast<size_t>(closes.Count()), service.Count("connected:"))
+      << "each connection closed once";
+}
+
+// The process log pool refers to the client's logs until the client is
+// gone; the client's context log must outlive that reference.
+TEST(ClientUnload, TheContextLogOutlivesTheProcessPoolsReference) {
+  struct ProbeLog : CMyLog {
+    ProbeLog(std::atomic<int>& during, std::atomic<int>& late) : during_(during), late_(late) {
+      EnableAllLevels();
+    }
+    ~ProbeLog() override {
+      ending_ = true;
+      CMyLogPool::ProcessPool().LogAlert("written while the client goes");
+      Close();
+    }
+    void Write(uint32_t, const char*, va_list) override { ++(ending_ ? late_ : during_); }
+    std::atomic<int>& during_;
+    std::atomic<int>& late_;
+    bool ending_ = false;
+  };
+  std::atomic<int> during{0}, late{0};
+  {
+    CSimpleTarvixComm client(tarvixlib::comm::kLocalHost, kMailAddinType, kServiceTypeBits, 0, 1000,
+                             new ProbeLog(during, late));
+    CMyLogPool::ProcessPool().LogAlert("written while the client lives");
+  }
+  EXPECT_EQ(during.load(), 1) << "the process pool reaches the context log";
+  EXPECT_EQ(late.load(), 0) << "nothing reaches it once it is being destroyed";
 }
 
 }  // namespace
