@@ -16,8 +16,8 @@ constexpr size_t kCloseBatch = 16;
 
 }  // namespace
 
-CTarvixPipeCommContext::CTarvixPipeCommContext(CMyLog* log) {
-  pool_.AddTarget(log, false, &CMyCapLogMapper::DebugCap());
+CTarvixPipeCommContext::CTarvixPipeCommContext(CMyLog* log, bool owned) {
+  pool_.AddTarget(log, owned, &CMyCapLogMapper::DebugCap());
 }
 
 CTarvixPipeCommContext::~CTarvixPipeCommContext() = default;
@@ -32,8 +32,9 @@ CCommandDispatcher::CCommandDispatcher(CConnectionManager& manager, uint32_t own
       ownAppType_(ownAppType),
       requiredBits_(requiredBits),
       flags_(flags),
-      defaultTimeLimit_(defaultTimeLimitMs) {
-  currentCancel_ = ownEvent_;
+      defaultTimeLimit_(defaultTimeLimitMs),
+      allReturned_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {
+  currentCancel_ = ownEvent_.Get();
 }
 
 CCommandDispatcher::CCommandDispatcher(const CCommandDispatcher& other)
@@ -44,14 +45,40 @@ CCommandDispatcher::CCommandDispatcher(const CCommandDispatcher& other)
       ownAppType_(other.ownAppType_),
       requiredBits_(other.requiredBits_),
       flags_(other.flags_),
-      defaultTimeLimit_(other.defaultTimeLimit_) {
-  currentCancel_ = ownEvent_;
+      defaultTimeLimit_(other.defaultTimeLimit_),
+      floorRate_(other.floorRate_),
+      allReturned_(CreateEventW(nullptr, TRUE, TRUE, nullptr)) {
+  currentCancel_ = ownEvent_.Get();
 }
 
 CCommandDispatcher::~CCommandDispatcher() {
-  Abort();
+  Shutdown();
   for (size_t i = 0; i < idleCount_; ++i) delete idle_[i];
-  if (ownEvent_) CloseHandle(ownEvent_);
+}
+
+bool CCommandDispatcher::Enter() {
+  CMySynchronizedBlock<CMyThreadSave> hold(stateLock_);
+  if (shutDown_) return false;
+  if (inFlight_++ == 0) ResetEvent(allReturned_.Get());
+  // A new send is not cancelled by an earlier Abort. This happens under the
+  // state lock, so Shutdown's Abort, which comes after shutDown_ is set,
+  // is never undone here.
+  if (aborted_.exchange(false)) ResetEvent(ownEvent_.Get());
+  return true;
+}
+
+void CCommandDispatcher::Leave() {
+  CMySynchronizedBlock<CMyThreadSave> hold(stateLock_);
+  if (--inFlight_ == 0) SetEvent(allReturned_.Get());
+}
+
+void CCommandDispatcher::Shutdown() {
+  {
+    CMySynchronizedBlock<CMyThreadSave> hold(stateLock_);
+    shutDown_ = true;
+  }
+  Abort();
+  if (allReturned_) WaitForSingleObject(allReturned_.Get(), INFINITE);
 }
 
 CTarvixSession* CCommandDispatcher::TakeSession() {
@@ -67,6 +94,7 @@ CTarvixSession* CCommandDispatcher::TakeSession() {
     session->ClearVariables();
     session->SetPolite(true);
   }
+  if (session) session->Exchange().SetFloorRate(floorRate_);
   return session;
 }
 
@@ -92,38 +120,41 @@ bool CCommandDispatcher::Connect(CTarvixSession& session, const HOST& host,
 
 void CCommandDispatcher::Abort() {
   aborted_ = true;
-  if (ownEvent_) SetEvent(ownEvent_);
+  if (ownEvent_) SetEvent(ownEvent_.Get());
   HANDLE current = currentCancel_;
-  if (Valid(current) && current != ownEvent_) SetEvent(current);
+  if (Valid(current) && current != ownEvent_.Get()) SetEvent(current);
 }
 
-int CCommandDispatcher::RunOnSession(CTarvixPipeCommand& command, CTarvixSession& session) {
-  if ((session.PeerAppType() & requiredBits_) != requiredBits_) return kSendWrongPeer;
-  if (!session.IsOpen()) return kSendFailed;
+SendResult CCommandDispatcher::RunOnSession(CTarvixPipeCommand& command, CTarvixSession& session) {
+  if ((session.PeerAppType() & requiredBits_) != requiredBits_) return SendResult::kWrongPeer;
+  if (!session.IsOpen()) return SendResult::kFailed;
+  session.BeginExchange();
   command.Send(session.ReadStream(), session.WriteStream(), &session);
-  return command.GetReturnCode() == kReturnFailed ? kSendFailed : kSendOk;
+  session.EndExchange();
+  return command.GetReturnCode() == kReturnFailed ? SendResult::kFailed : SendResult::kOk;
 }
 
 void CCommandDispatcher::Drop(const char* host, CStoredConnection* kept,
                               CTarvixSession& session) {
   // No goodbye: the connection failed or leads to the wrong peer, and a
-  // goodbye on a hung connection would wait out another time limit.
+  // goodbye on a hung connection would wait out another time limit. The
+  // session holds the handle, so this is its one close.
   session.Close(false);
   kept->Forget();
   manager_.RemoveConnection(host, kept);
   manager_.ReturnConnection(kept);
 }
 
-int CCommandDispatcher::RunOnKept(CTarvixPipeCommand& command, const char* host,
-                                  CStoredConnection* kept, CTarvixSession& session,
-                                  uint32_t limit) {
+SendResult CCommandDispatcher::RunOnKept(CTarvixPipeCommand& command, const char* host,
+                                         CStoredConnection* kept, CTarvixSession& session,
+                                         uint32_t limit) {
   // The own event is set only by Abort, which raises aborted_ first.
-  const std::atomic<bool>* flag = currentCancel_ == ownEvent_ ? &aborted_ : nullptr;
-  session.AttachEstablished(reinterpret_cast<HANDLE>(kept->Handle()), *kept, currentCancel_,
-                            limit, flag);
-  int result = RunOnSession(command, session);
-  if (result == kSendOk) {
-    session.Detach();  // it stays kept
+  HANDLE cancel = session.CancelEvent();
+  const std::atomic<bool>* flag = cancel == ownEvent_.Get() ? &aborted_ : nullptr;
+  session.AttachEstablished(kept->TakeHandle(), *kept, cancel, limit, flag);
+  SendResult result = RunOnSession(command, session);
+  if (result == SendResult::kOk) {
+    kept->GiveBack(session.Detach());  // it stays kept
     kept->Release();
     manager_.ReturnConnection(kept);
   } else {
@@ -133,14 +164,17 @@ int CCommandDispatcher::RunOnKept(CTarvixPipeCommand& command, const char* host,
   return result;
 }
 
-int CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& host, HANDLE cancel,
-                             bool force, CConnectionFailureHandler* handler, CMyLog* log) {
+SendResult CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& host, HANDLE cancel,
+                                    bool force, CConnectionFailureHandler* handler, CMyLog* log) {
+  if (!Enter()) return SendResult::kFailed;  // unloading: nothing leaves any more
   const char* name = host.name.GetString();
-  if (aborted_.exchange(false)) ResetEvent(ownEvent_);  // only an Abort sets it
-  currentCancel_ = Valid(cancel) ? cancel : ownEvent_;
+  currentCancel_ = Valid(cancel) ? cancel : ownEvent_.Get();
 
   CTarvixSession* pooled = TakeSession();
-  if (!pooled) return kSendFailed;
+  if (!pooled) {
+    Leave();
+    return SendResult::kFailed;
+  }
   CTarvixSession& session = *pooled;
   uint32_t limit = command.GetTimeout() > defaultTimeLimit_ ? command.GetTimeout()
                                                              : defaultTimeLimit_;
@@ -149,31 +183,35 @@ int CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& host, HAND
   CConnectionFailureHandler& failures = handler ? *handler : tarvixlib::comm::FailureHandler();
 
   time_t when = time(nullptr);
-  int result = kSendFailed;
+  SendResult result = SendResult::kFailed;
   bool fresh = true;
-  if (CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true)) {
+  if (CStoredConnection* kept =
+          manager_.FindConnection(name, /*acquire=*/true, session.CancelEvent())) {
     when = time(nullptr);
     result = RunOnKept(command, name, kept, session, limit);
-    fresh = result < 0;  // a failed exchange is sent once more, afresh
+    // A stale connection (the service restarted) is worth one more try on a
+    // fresh one; an exchange that ran out of time or was aborted is not:
+    // the bound holds for the whole send.
+    fresh = result == SendResult::kFailed && !session.Exchange().TimedOut() && !session.Cancelled();
   }
   if (fresh) {
     when = time(nullptr);
     result = ConnectAndSend(command, host, session, force, failures, log);
   }
-  currentCancel_ = ownEvent_;
+  currentCancel_ = ownEvent_.Get();
   GiveBack(pooled);
 
   if (log) {
     switch (result) {
-      case kSendNoConnection:
-      case kSendHostAnswered:
+      case SendResult::kNoConnection:
+      case SendResult::kHostAnswered:
         log->LogInfo("Unable to connect to '%s' in order to send command '%s'", name,
                      command.GetName());
         break;
-      case kSendFailed:
+      case SendResult::kFailed:
         log->LogInfo("Command '%s' couldn't be sent", command.GetName());
         break;
-      case kSendWrongPeer:
+      case SendResult::kWrongPeer:
         log->LogInfo("Command '%s' not sent due to wrong remote application type",
                      command.GetName());
         break;
@@ -182,12 +220,13 @@ int CCommandDispatcher::Send(CTarvixPipeCommand& command, const HOST& host, HAND
     }
   }
   manager_.ReportAttempt(name, when, result);
+  Leave();
   return result;
 }
 
-int CCommandDispatcher::ConnectAndSend(CTarvixPipeCommand& command, const HOST& host,
-                                       CTarvixSession& session, bool force,
-                                       CConnectionFailureHandler& handler, CMyLog* log) {
+SendResult CCommandDispatcher::ConnectAndSend(CTarvixPipeCommand& command, const HOST& host,
+                                              CTarvixSession& session, bool force,
+                                              CConnectionFailureHandler& handler, CMyLog* log) {
   const char* name = host.name.GetString();
   tarvixlib::comm::ConnectParams params;
   params.appType = ownAppType_;
@@ -207,20 +246,22 @@ int CCommandDispatcher::ConnectAndSend(CTarvixPipeCommand& command, const HOST& 
   if (!connected || !session.IsOpen()) {
     bool answered = session.HostAnswered();
     session.Close(false);
-    if (handler.IsReachable(host)) return kSendHostReachable;
-    return answered ? kSendHostAnswered : kSendNoConnection;
+    if (handler.IsReachable(host)) return SendResult::kHostReachable;
+    return answered ? SendResult::kHostAnswered : SendResult::kNoConnection;
   }
 
   // Keep the connection; when another sender kept one for this host
-  // meanwhile, that one is used and ours is closed.
+  // meanwhile, that one is used and ours is closed, politely.
   CMyTransferableLock lock(false);
-  if (manager_.StoreConnection(name, session, reinterpret_cast<intptr_t>(session.Handle()), lock))
-    session.Detach();
-  else
+  tarvixlib::comm::CTarvixConnectionContext peer = session;
+  tarvixlib::comm::CUniqueConnection handle = session.Detach();
+  if (!manager_.StoreConnection(name, peer, handle, lock)) {
+    session.AttachEstablished(std::move(handle), peer, session.CancelEvent(), 0);
     session.Close();
+  }
 
-  CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true);
-  if (!kept) return kSendFailed;  // removed meanwhile
+  CStoredConnection* kept = manager_.FindConnection(name, /*acquire=*/true, session.CancelEvent());
+  if (!kept) return SendResult::kFailed;  // removed meanwhile
   return RunOnKept(command, name, kept, session, session.ConnectTimeLimit());
 }
 
@@ -228,8 +269,8 @@ int CCommandDispatcher::ConnectAndSend(CTarvixPipeCommand& command, const HOST& 
 
 CTarvixPipeCommT::CTarvixPipeCommT(int transport, CMyLog* contextLog, uint32_t ownAppType,
                                    uint32_t requiredBits, uint32_t flags,
-                                   uint32_t defaultTimeLimitMs)
-    : CTarvixPipeCommContext(contextLog),
+                                   uint32_t defaultTimeLimitMs, bool ownsContextLog)
+    : CTarvixPipeCommContext(contextLog, ownsContextLog),
       host::CConnectionManager(transport),
       managerLog_(&LogPool()),
       dispatcher_(*this, ownAppType, requiredBits, flags, defaultTimeLimitMs) {
@@ -237,7 +278,7 @@ CTarvixPipeCommT::CTarvixPipeCommT(int transport, CMyLog* contextLog, uint32_t o
 }
 
 CTarvixPipeCommT::~CTarvixPipeCommT() {
-  dispatcher_.Abort();
+  dispatcher_.Shutdown();
   CloseAllConnections();
   CMyLogPool::ProcessPool().RemoveTarget(&managerLog_);
 }
@@ -248,11 +289,14 @@ void CTarvixPipeCommT::CloseAllConnections() {
   while ((n = TakeAll(taken, kCloseBatch)) > 0) {
     for (size_t i = 0; i < n; ++i) {
       CStoredConnection* kept = taken[i];
-      {
+      // A sender that still holds it finishes its exchange first; one whose
+      // exchange failed has closed the handle and the lock, and the wait
+      // fails.
+      if (kept->Acquire() && kept->HasHandle()) {
         CTarvixSession goodbye(/*polite=*/true, Transport() != kNamedPipe);
-        goodbye.AttachEstablished(reinterpret_cast<HANDLE>(kept->Handle()), *kept, nullptr,
+        goodbye.AttachEstablished(kept->TakeHandle(), *kept, nullptr,
                                   dispatcher_.DefaultTimeLimit());
-        goodbye.Close();
+        goodbye.Close();  // CLOSE_CONNECTION, then the handle's one close
       }
       kept->Forget();
       ReturnConnection(kept);
@@ -280,70 +324,73 @@ bool CTarvixPipeCommT::SendToHosts(CTarvixPipeCommand&, const CMyPtrList&, bool,
   return false;
 }
 
-int CTarvixPipeCommT::SendNow(CTarvixPipeCommand& command, const HOST& host, bool force,
-                              CConnectionFailureHandler* handler) {
+SendResult CTarvixPipeCommT::SendNow(CTarvixPipeCommand& command, const HOST& host, bool force,
+                                     CConnectionFailureHandler* handler) {
   return dispatcher_.Send(command, host, nullptr, force, handler, &managerLog_);
 }
 
-int CTarvixPipeCommT::SendTo(CTarvixPipeCommand& command, const HOST& host, bool async,
-                             bool force, CConnectionFailureHandler* handler) {
-  if (async) return host::kSendFailed;  // send threads are not run by this client
+SendResult CTarvixPipeCommT::SendTo(CTarvixPipeCommand& command, const HOST& host, bool async,
+                                    bool force, CConnectionFailureHandler* handler) {
+  if (async) return host::SendResult::kFailed;  // send threads are not run by this client
   return SendNow(command, host, force, handler);
 }
 
-int CTarvixPipeCommT::SendNow(CTarvixPipeCommand& command, const char* host, bool force,
-                              CConnectionFailureHandler* handler) {
-  if (!host || !*host) return host::kSendFailed;
+SendResult CTarvixPipeCommT::SendNow(CTarvixPipeCommand& command, const char* host, bool force,
+                                     CConnectionFailureHandler* handler) {
+  if (!host || !*host) return host::SendResult::kFailed;
   return SendNow(command, HOST(host), force, handler);
 }
 
-int CTarvixPipeCommT::SendTo(CTarvixPipeCommand& command, const char* host, bool async,
-                             bool force, CConnectionFailureHandler* handler) {
+SendResult CTarvixPipeCommT::SendTo(CTarvixPipeCommand& command, const char* host, bool async,
+                                    bool force, CConnectionFailureHandler* handler) {
   return SendTo(command, HOST(host ? host : ""), async, force, handler);
 }
 
-int CTarvixPipeCommT::SendLocal(CTarvixPipeCommand& command, bool force,
-                                CConnectionFailureHandler* handler) {
-  return SendTo(command, HOST("."), false, force, handler);
+SendResult CTarvixPipeCommT::SendLocal(CTarvixPipeCommand& command, bool force,
+                                       CConnectionFailureHandler* handler) {
+  return SendTo(command, HOST(tarvixlib::comm::kLocalHost), false, force, handler);
 }
 
-int CTarvixPipeCommT::SendTo(CTarvixPipeCommand& command, bool async, bool force,
-                             CConnectionFailureHandler* handler) {
-  return SendTo(command, HOST("."), async, force, handler);
+SendResult CTarvixPipeCommT::SendTo(CTarvixPipeCommand& command, bool async, bool force,
+                                    CConnectionFailureHandler* handler) {
+  return SendTo(command, HOST(tarvixlib::comm::kLocalHost), async, force, handler);
 }
 
 CTarvixNamedPipeComm::CTarvixNamedPipeComm(CMyLog* contextLog, uint32_t ownAppType,
                                            uint32_t requiredBits, uint32_t flags,
-                                           uint32_t defaultTimeLimitMs)
-    : CTarvixPipeCommT(host::CConnectionManager::kNamedPipe, contextLog, ownAppType,
-                       requiredBits, flags, defaultTimeLimitMs) {
-  Dispatcher().SetPipeName(kPipeName);
+                                           uint32_t defaultTimeLimitMs, bool ownsContextLog)
+    : CTarvixPipeCommT(host::CConnectionManager::kNamedPipe, contextLog, ownAppType, requiredBits,
+                       flags, defaultTimeLimitMs, ownsContextLog) {
+  Dispatcher().SetPipeName(tarvixlib::comm::kServicePipeName);
 }
 
-CSimpleTarvixComm::CSimpleTarvixComm(const char* host, uint32_t ownAppType,
-                                     uint32_t requiredBits, uint32_t flags,
-                                     uint32_t defaultTimeLimitMs)
-    : CTarvixNamedPipeComm(&contextLog_, ownAppType, requiredBits, flags, defaultTimeLimitMs),
-      host_(host && *host ? host : "."),
+CSimpleTarvixComm::CSimpleTarvixComm(const char* host, uint32_t ownAppType, uint32_t requiredBits,
+                                     uint32_t flags, uint32_t defaultTimeLimitMs,
+                                     CMyLog* contextLog)
+    : CTarvixNamedPipeComm(contextLog ? contextLog : new (std::nothrow) CMyDummyLog(), ownAppType,
+                           requiredBits, flags, defaultTimeLimitMs,
+                           /*ownsContextLog=*/true),
+      host_(host && *host ? host : tarvixlib::comm::kLocalHost),
       pipeLog_(this, &SendLogCommand) {}
 
 CSimpleTarvixComm::~CSimpleTarvixComm() {
+  Dispatcher().Shutdown();
   pipeLog_.SetSendFunction(nullptr, nullptr);  // nothing leaves once unloading began
 }
 
 int32_t CSimpleTarvixComm::SendLogCommand(void* client, CTarvixPipeCommand& command) {
-  static_cast<CSimpleTarvixComm*>(client)->SendNow(command, ".", false,
+  static_cast<CSimpleTarvixComm*>(client)->SendNow(command, tarvixlib::comm::kLocalHost, false,
                                                    &tarvixlib::comm::FailureHandler());
   return command.GetReturnCode();
 }
 
-int CSimpleTarvixComm::SendLocal(CTarvixPipeCommand& command, bool force,
-                                 CConnectionFailureHandler* handler) {
+SendResult CSimpleTarvixComm::SendLocal(CTarvixPipeCommand& command, bool force,
+                                        CConnectionFailureHandler* handler) {
   return SendNow(command, host_.GetString(), force, handler);
 }
 
-int CSimpleTarvixComm::SendTo(CTarvixPipeCommand& command, bool async, bool force,
-                              CConnectionFailureHandler* handler) {
+SendResult CSimpleTarvixComm::SendTo(CTarvixPipeCommand& command, bool async, bool force,
+                                     CConnectionFailureHandler* handler) {
   return CTarvixPipeCommT::SendTo(command, host_.GetString(), async, force, handler);
 }
 

@@ -7,9 +7,9 @@
 
 namespace tarvixlib {
 
-CStoredConnection::CStoredConnection(const comm::CTarvixConnectionContext& peer, intptr_t handle,
-                                     CMyTransferableLock& lock)
-    : comm::CTarvixConnectionContext(peer), CMyTransferableLock(lock), handle_(handle) {}
+CStoredConnection::CStoredConnection(const comm::CTarvixConnectionContext& peer,
+                                     comm::CUniqueConnection handle, CMyTransferableLock& lock)
+    : comm::CTarvixConnectionContext(peer), CMyTransferableLock(lock), handle_(std::move(handle)) {}
 
 CConnectionStore::CConnectionStore()
     : connections_(kBuckets, /*exactCase=*/false, /*owned=*/false) {}
@@ -26,26 +26,29 @@ CMyStringA CConnectionStore::Key(const char* host) {
   return CMyStringA(lower.c_str());
 }
 
-bool CConnectionStore::StoreConnection(const char* host,
-                                       const comm::CTarvixConnectionContext& peer,
-                                       intptr_t handle, CMyTransferableLock& lock) {
+bool CConnectionStore::StoreConnection(const char* host, const comm::CTarvixConnectionContext& peer,
+                                       comm::CUniqueConnection& handle, CMyTransferableLock& lock) {
   CMyStringA key = Key(host);
   bool stored = false;
   {
     CMySynchronizedBlock<CMyThreadSave> hold(lock_);
     if (!connections_.Contains(key.GetString())) {
-      CStoredConnection* entry = new (std::nothrow) CStoredConnection(peer, handle, lock);
-      if (entry && connections_.Insert(key.GetString(), entry))
+      CStoredConnection* entry =
+          new (std::nothrow) CStoredConnection(peer, comm::CUniqueConnection(), lock);
+      if (entry && connections_.Insert(key.GetString(), entry)) {
+        entry->GiveBack(std::move(handle));
         stored = true;
-      else
+      } else {
         delete entry;
+      }
     }
   }
   Fire(CConnectionEvent{CConnectionEvent::kStored, key.GetString()});
   return stored;
 }
 
-CStoredConnection* CConnectionStore::FindConnection(const char* host, bool acquire) {
+CStoredConnection* CConnectionStore::FindConnection(const char* host, bool acquire,
+                                                    platform::OsHandle cancel) {
   CMyStringA key = Key(host);
   CStoredConnection* entry = nullptr;
   {
@@ -53,7 +56,7 @@ CStoredConnection* CConnectionStore::FindConnection(const char* host, bool acqui
     if (!connections_.Get(key.GetString(), &entry) || !entry) return nullptr;
     ++entry->references_;
   }
-  if (acquire && !entry->Acquire()) {
+  if (acquire && !entry->Acquire(cancel)) {
     ReturnConnection(entry);
     return nullptr;
   }
@@ -109,21 +112,34 @@ namespace commands {
 namespace comm {
 namespace host {
 
+const char* SendResultName(SendResult result) {
+  switch (result) {
+    case SendResult::kOk: return "sent";
+    case SendResult::kFailed: return "exchange failed";
+    case SendResult::kNoConnection: return "host not reachable";
+    case SendResult::kHostReachable: return "no service on the host";
+    case SendResult::kHostAnswered: return "host answered, no connection";
+    case SendResult::kWrongPeer: return "peer is not a service";
+  }
+  return "?";
+}
+
 CConnectionManager::CConnectionManager(int transport)
     : transport_(transport), reachable_(kBuckets, /*exactCase=*/false) {}
 
 CConnectionManager::~CConnectionManager() = default;
 
-void CConnectionManager::ReportAttempt(const char* host, time_t when, int result) {
+void CConnectionManager::ReportAttempt(const char* host, time_t when, SendResult result) {
   if (!host) host = "";
-  bool reachable = result == kSendOk || result == kSendFailed || result == kSendHostReachable;
-  bool unreachable = result == kSendNoConnection || result == kSendHostAnswered;
+  bool reachable = result == SendResult::kOk || result == SendResult::kFailed ||
+                   result == SendResult::kHostReachable;
+  bool unreachable = result == SendResult::kNoConnection || result == SendResult::kHostAnswered;
   if (reachable || unreachable)
     reachability_.Fire(tarvixlib::comm::CClientUnreachableEvent{host, when, reachable ? 1u : 0u});
   CMySynchronizedBlock<CMyThreadSave> hold(lock_);
   if (reachable)
     reachable_.Set(host, 0);
-  else if (unreachable || result == kSendWrongPeer)
+  else if (unreachable || result == SendResult::kWrongPeer)
     reachable_.Remove(host);
 }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "comm/connectionhandle.h"
 #include "comm/handshake.h"
 #include "comm/transferablelock.h"
 #include "commands/events.h"
@@ -31,22 +32,30 @@ struct CConnectionEvent {
 };
 
 // An open connection while no command uses it: the peer's identity, the
-// lock that hands it to one thread at a time, and its handle.
+// lock that hands it to one thread at a time, and its handle. The thread
+// that holds the lock takes the handle out for its exchange and gives it
+// back afterwards; a handle that is not given back was closed by its user.
 class CStoredConnection : public comm::CTarvixConnectionContext, public CMyTransferableLock {
 public:
-  // Takes over `lock`'s state (owner, count, events).
-  CStoredConnection(const comm::CTarvixConnectionContext& peer, intptr_t handle,
+  // Takes over `lock`'s state (owner, count, events) and the handle.
+  CStoredConnection(const comm::CTarvixConnectionContext& peer, comm::CUniqueConnection handle,
                     CMyTransferableLock& lock);
-  intptr_t Handle() const { return handle_; }
-  // The handle is gone (closed by its user); the lock is closed too.
+  // The handle's value (the invalid one while a sender has it).
+  platform::FileHandle Handle() const { return handle_.Get().value; }
+  bool HasHandle() const { return handle_.IsValid(); }
+  // For the lock's owner: the handle for its exchange, and back.
+  [[nodiscard]] comm::CUniqueConnection TakeHandle() { return std::move(handle_); }
+  void GiveBack(comm::CUniqueConnection handle) { handle_ = std::move(handle); }
+  // The connection is of no further use: a handle still here is closed,
+  // and so is the lock (every waiter fails).
   void Forget() {
-    handle_ = -1;
+    handle_.Reset();
     CloseLock();
   }
 
 private:
   friend class CConnectionStore;
-  intptr_t handle_;
+  comm::CUniqueConnection handle_;
   int references_ = 0;  // finders holding it, under the store's lock
   bool removed_ = false;
 };
@@ -59,14 +68,18 @@ public:
   ~CConnectionStore() override;
 
   // Keeps a connection for the host (names are lower-cased and compared
-  // without regard to case). A host that has one keeps it: the new one is
-  // not added and false is returned. Fires "stored" either way.
+  // without regard to case), taking `handle` and `lock`'s state. A host
+  // that has one keeps it: the new one is not added, `handle` stays with
+  // the caller and false is returned. Fires "stored" either way.
   virtual bool StoreConnection(const char* host, const comm::CTarvixConnectionContext& peer,
-                               intptr_t handle, CMyTransferableLock& lock);
+                               comm::CUniqueConnection& handle, CMyTransferableLock& lock);
   // The host's connection with a reference for the caller, or null. With
-  // acquire, its lock is taken first (waiting without limit); a lock that
-  // is closed meanwhile makes the find fail.
-  virtual CStoredConnection* FindConnection(const char* host, bool acquire);
+  // acquire, its lock is taken first, waiting until the holder lets go: a
+  // holder's exchange is bounded (see CExchangeClock), and when it fails
+  // the connection is dropped and its lock closed, which fails every
+  // waiter at once. A signalled `cancel` ends the wait as a failure too.
+  virtual CStoredConnection* FindConnection(const char* host, bool acquire,
+                                            platform::OsHandle cancel = nullptr);
   // Gives back a reference from FindConnection.
   virtual void ReturnConnection(CStoredConnection* connection);
   // Takes the host's connection out of the store and fires "removed".
@@ -105,12 +118,16 @@ namespace comm {
 namespace host {
 
 // Results of one dispatcher send, reported per host.
-constexpr int kSendOk = 0;
-constexpr int kSendFailed = -1;         // the exchange failed
-constexpr int kSendNoConnection = -2;   // nobody answered
-constexpr int kSendHostReachable = -3;  // no service, but the host is there
-constexpr int kSendHostAnswered = -4;   // the host answered but gave no connection
-constexpr int kSendWrongPeer = 1;       // the peer is not of the required type
+enum class SendResult : int32_t {
+  kOk = 0,
+  kFailed = -1,         // the exchange failed
+  kNoConnection = -2,   // nobody answered
+  kHostReachable = -3,  // no service, but the host is there
+  kHostAnswered = -4,   // the host answered but gave no connection
+  kWrongPeer = 1,       // the peer is not of the required type
+};
+// A short text for logs and tests ("sent", "exchange failed", ...).
+const char* SendResultName(SendResult result);
 
 // The kept connections of one client, the hosts that answered, and the
 // reachability events.
@@ -124,8 +141,9 @@ public:
   int Transport() const { return transport_; }
 
   // Fires the reachability event and updates the reachable-host table:
-  // 0, -1, -3 reachable; -2, -4 not; 1 only drops the host from the table.
-  void ReportAttempt(const char* host, time_t when, int result);
+  // kOk, kFailed, kHostReachable reachable; kNoConnection, kHostAnswered
+  // not; kWrongPeer only drops the host from the table.
+  void ReportAttempt(const char* host, time_t when, SendResult result);
   // Whether the last attempt found the host reachable.
   bool IsKnownReachable(const char* host);
 

@@ -64,16 +64,16 @@ struct TypeLabel {
   const char* label;
 };
 const TypeLabel kTypeLabels[] = {
-    {0x1001, "service"},
+    {kServiceType, "service"},
     {0x1002, "service"},
     {0x1003, "management service"},
     {0x1004, "service"},
     {0x2001, "shell extension"},
-    {0x2002, "mail add-in"},
+    {kMailAddinType, "mail add-in"},
     {0x4001, "main window"},
     {0x4002, "main window"},
     {0x4003, "tray icon"},
-    {0x4004, "management console"},
+    {kManagementConsoleType, "management console"},
     {0x4005, "document server plug-in"},
     {0x8001, "updater"},
     {0x8002, "management start-up"},
@@ -84,7 +84,7 @@ const TypeLabel kTypeLabels[] = {
     {0x14003, "tray icon watcher"},
     {0x14004, "management console watcher"},
     {0x14005, "document server watcher"},
-    {0x14006, "mail add-in watcher"},
+    {kMailAddinWatcherType, "mail add-in watcher"},
 };
 
 }  // namespace
@@ -136,34 +136,37 @@ void CTarvixConnectionContext::StoreIdentityRecord(const IdentityRecord& record)
     peerDisplayName_.Assign(FieldText(record.bytes + kRecordNetbiosName, kNetbiosNameSize).GetString());
 }
 
-int RunClientHandshake(CMyStream& in, CMyStream& out, const IdentityRecord& own,
-                       CTarvixConnectionContext& context) {
+HandshakeResult RunClientHandshake(CMyStream& in, CMyStream& out, const IdentityRecord& own,
+                                   CTarvixConnectionContext& context) {
   uint32_t version = 0;
-  if (!ReadWord(in, &version)) return kHandshakeNoVersion;
+  if (!ReadWord(in, &version)) return HandshakeResult::kNoVersion;
   if (version != kHandshakeVersion) {
-    bool wrote = WriteWord(out, 0);
+    bool wrote = WriteWord(out, kHandshakeRefused);
     bool flushed = out.FlushWriteBuffer() >= 0;
-    return !wrote && !flushed ? kHandshakeWrongVersionUnanswered : kHandshakeWrongVersion;
+    return !wrote && !flushed ? HandshakeResult::kWrongVersionUnanswered
+                              : HandshakeResult::kWrongVersion;
   }
   IdentityRecord peer;
   bool read = ReadRecord(in, peer);
   if (read) context.StoreIdentityRecord(peer);
   bool wrote = WriteWord(out, kHandshakeVersion) && WriteRecord(out, own) &&
                out.FlushWriteBuffer() >= 0;
-  if (!wrote) return kHandshakeRecordUnsent;
-  return read ? 0 : kHandshakeRecordUnread;
+  if (!wrote) return HandshakeResult::kRecordUnsent;
+  return read ? HandshakeResult::kOk : HandshakeResult::kRecordUnread;
 }
 
-int RunServerHandshake(CMyStream& in, CMyStream& out, const IdentityRecord& own,
-                       CTarvixConnectionContext& context) {
-  if (!WriteWord(out, kHandshakeVersion) || out.FlushWriteBuffer() < 0) return kServerVersionUnsent;
-  if (!WriteRecord(out, own) || out.FlushWriteBuffer() < 0) return kServerRecordUnsent;
+ServerHandshakeResult RunServerHandshake(CMyStream& in, CMyStream& out, const IdentityRecord& own,
+                                         CTarvixConnectionContext& context) {
+  if (!WriteWord(out, kHandshakeVersion) || out.FlushWriteBuffer() < 0)
+    return ServerHandshakeResult::kVersionUnsent;
+  if (!WriteRecord(out, own) || out.FlushWriteBuffer() < 0)
+    return ServerHandshakeResult::kRecordUnsent;
   uint32_t version = 0;
-  if (!ReadWord(in, &version)) return kServerNoClientVersion;
+  if (!ReadWord(in, &version)) return ServerHandshakeResult::kNoClientVersion;
   IdentityRecord peer;
-  if (!ReadRecord(in, peer)) return kServerClientRecordUnread;
+  if (!ReadRecord(in, peer)) return ServerHandshakeResult::kClientRecordUnread;
   context.StoreIdentityRecord(peer);
-  return 0;
+  return ServerHandshakeResult::kOk;
 }
 
 }  // namespace comm

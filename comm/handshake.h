@@ -16,47 +16,40 @@
 //   192   260   fully qualified DNS computer name, NUL-terminated
 //
 // A received record may announce 8..4096 bytes; only its first 452 are kept
-// (zero-filled when fewer arrive). Results are 0 or a negative step code:
-// the tens give the protocol version that failed, the units the step.
+// (zero-filled when fewer arrive). The numbers live in comm/protocol.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "comm/protocol.h"
 #include "foundation/mystream.h"
 #include "foundation/mystring.h"
 
 namespace tarvixlib {
 namespace comm {
 
-constexpr size_t kIdentityRecordSize = 452;
-constexpr uint32_t kIdentityWireLength = 460;
-constexpr uint32_t kHandshakeVersion = 1;
-constexpr uint32_t kMinRecordLength = 8;
-constexpr uint32_t kMaxRecordLength = 4096;
-
-// Record offsets.
-constexpr size_t kRecordAppType = 4;
-constexpr size_t kRecordProcessId = 12;
-constexpr size_t kRecordFlags = 16;
-constexpr size_t kRecordNetbiosName = 20;
-constexpr size_t kNetbiosNameSize = 16;
-constexpr size_t kRecordOsVersion = 36;
-constexpr size_t kOsVersionSize = 156;
-constexpr size_t kRecordDnsName = 192;
-constexpr size_t kDnsNameSize = 260;
-
-// Client handshake results.
-constexpr int kHandshakeNoVersion = -1;        // the server's version word did not arrive
-constexpr int kHandshakeWrongVersion = -10;    // not version 1: answered with 0
-constexpr int kHandshakeWrongVersionUnanswered = -11;
-constexpr int kHandshakeRecordUnread = -13;    // version 1, the server's record was bad
-constexpr int kHandshakeRecordUnsent = -14;    // version 1, our record could not be sent
-// Server handshake results.
-constexpr int kServerVersionUnsent = -1;
-constexpr int kServerRecordUnsent = -10;
-constexpr int kServerNoClientVersion = -11;
-constexpr int kServerClientRecordUnread = -12;
+// Client handshake results: 0 or a negative step code whose tens give the
+// protocol version that failed and whose units give the step.
+enum class HandshakeResult : int32_t {
+  kOk = 0,
+  kNoVersion = -1,                // the server's version word did not arrive
+  kWrongVersion = -10,            // not version 1: answered with 0
+  kWrongVersionUnanswered = -11,  // ... and the answer could not be sent
+  kRecordUnread = -13,            // version 1, the server's record was bad
+  kRecordUnsent = -14,            // version 1, our record could not be sent
+};
+// Server handshake results, on the same scheme.
+enum class ServerHandshakeResult : int32_t {
+  kOk = 0,
+  kVersionUnsent = -1,
+  kRecordUnsent = -10,
+  kNoClientVersion = -11,
+  kClientRecordUnread = -12,
+};
+// The step code as logged: the negative number itself.
+inline int32_t StepCode(HandshakeResult r) { return static_cast<int32_t>(r); }
+inline int32_t StepCode(ServerHandshakeResult r) { return static_cast<int32_t>(r); }
 
 // The identity a client presents.
 struct ConnectParams {
@@ -86,8 +79,7 @@ uint32_t RecordWord(const IdentityRecord& record, size_t offset);
 // The application type's short label ("service", "mail add-in", ...), or
 // null when the type is not known.
 const char* GetAppTypeLabel(uint32_t appType);
-// The admin port serves only peers whose type has no bit outside 0x14004.
-constexpr uint32_t kAdminPortTypeMask = 0x14004;
+// Whether the admin port serves a peer of this type.
 inline bool AdminPortAccepts(uint32_t appType) { return (appType & ~kAdminPortTypeMask) == 0; }
 
 // The identity of the peer, filled by the handshake.
@@ -124,13 +116,13 @@ private:
 
 // The client's side, on a connection's read and write streams: reads the
 // server's version and record, answers with `own`, and stores the server's
-// record in `context`. Returns 0 or a client result code.
-int RunClientHandshake(CMyStream& in, CMyStream& out, const IdentityRecord& own,
-                       CTarvixConnectionContext& context);
+// record in `context`.
+HandshakeResult RunClientHandshake(CMyStream& in, CMyStream& out, const IdentityRecord& own,
+                                   CTarvixConnectionContext& context);
 // The server's side: sends version 1 and `own`, then reads the client's
-// version word (any value) and record. Returns 0 or a server result code.
-int RunServerHandshake(CMyStream& in, CMyStream& out, const IdentityRecord& own,
-                       CTarvixConnectionContext& context);
+// version word (any value) and record.
+ServerHandshakeResult RunServerHandshake(CMyStream& in, CMyStream& out, const IdentityRecord& own,
+                                         CTarvixConnectionContext& context);
 
 }  // namespace comm
 }  // namespace tarvixlib

@@ -3,12 +3,13 @@
 #include <cstring>
 
 #include "comm/host.h"
+#include "comm/protocol.h"
 
 namespace tarvixlib {
 namespace comm {
 
 bool CConnectionFailureHandler::IsReachable(const HOST& host) {
-  return std::strcmp(host.name.GetString(), ".") == 0;
+  return std::strcmp(host.name.GetString(), kLocalHost) == 0;
 }
 
 INetworkLogon* SystemNetworkLogon() { return nullptr; }

@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "comm/host.h"
+#include "comm/protocol.h"
+#include "foundation/winhandles.h"
 
 namespace tarvixlib {
 namespace comm {
@@ -22,20 +24,9 @@ bool StartSockets() {
   return started;
 }
 
-// Owns an ICMP handle.
-class CIcmpHandle {
-public:
-  CIcmpHandle() : handle_(IcmpCreateFile()) {}
-  ~CIcmpHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) IcmpCloseHandle(handle_);
-  }
-  CIcmpHandle(const CIcmpHandle&) = delete;
-  CIcmpHandle& operator=(const CIcmpHandle&) = delete;
-  HANDLE Get() const { return handle_; }
-
-private:
-  HANDLE handle_;
-};
+// ICMP echo handles and file searches, as owners.
+using CUniqueIcmpHandle = CUniqueOwner<ApiHandleTraits<IcmpCloseHandle>>;
+using CUniqueFindHandle = CUniqueOwner<ApiHandleTraits<FindClose>>;
 
 class CSystemNetworkLogon : public INetworkLogon {
 public:
@@ -50,25 +41,23 @@ public:
   }
   bool ListsAnyFile(const char* pattern) override {
     WIN32_FIND_DATAA found;
-    HANDLE find = FindFirstFileA(pattern, &found);
-    if (find == INVALID_HANDLE_VALUE) return false;
-    FindClose(find);
-    return true;
+    CUniqueFindHandle find(FindFirstFileA(pattern, &found));
+    return find.IsValid();
   }
 };
 
 }  // namespace
 
 bool CConnectionFailureHandler::IsReachable(const HOST& host) {
-  if (std::strcmp(host.name.GetString(), ".") == 0) return true;
+  if (std::strcmp(host.name.GetString(), kLocalHost) == 0) return true;
   if (host.name.IsEmpty() || !StartSockets()) return false;
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wdeprecated-declarations"
   hostent* entry = gethostbyname(host.name.GetString());
 #pragma GCC diagnostic pop
   if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list) return false;
-  CIcmpHandle icmp;
-  if (icmp.Get() == INVALID_HANDLE_VALUE) return false;
+  CUniqueIcmpHandle icmp(IcmpCreateFile());
+  if (!icmp) return false;
   char request[32] = "Data Buffer";
   for (char** address = entry->h_addr_list; *address; ++address) {
     IPAddr target;

@@ -20,7 +20,9 @@ void CTarvixSession::Close() { Close(politeClose_ != 0); }
 void CTarvixSession::Close(bool polite) {
   if (polite && IsEstablished()) {
     commands::CCloseConnectionCommand goodbye;
+    BeginExchange();
     goodbye.Send(ReadStream(), WriteStream(), this);
+    EndExchange();
   }
   established_ = false;
   CTarvixConnection::Close();
@@ -39,22 +41,18 @@ bool CTarvixSession::OpenSocket(const char* host, uint16_t port, const ConnectPa
   return established_;
 }
 
-int CTarvixSession::ServerHandshake(uint32_t ownAppType) {
-  int result = CTarvixConnection::ServerHandshake(ownAppType);
-  established_ = result == 0;
+ServerHandshakeResult CTarvixSession::ServerHandshake(uint32_t ownAppType) {
+  ServerHandshakeResult result = CTarvixConnection::ServerHandshake(ownAppType);
+  established_ = result == ServerHandshakeResult::kOk;
   return result;
 }
 
-void CTarvixSession::AttachEstablished(HANDLE handle, const CTarvixConnectionContext& peer,
-                                       HANDLE event, uint32_t timeLimitMs,
-                                       const std::atomic<bool>* cancelFlag) {
-  Attach(handle, event, timeLimitMs, cancelFlag);
+void CTarvixSession::AttachEstablished(CUniqueConnection handle,
+                                       const CTarvixConnectionContext& peer, HANDLE event,
+                                       uint32_t timeLimitMs, const std::atomic<bool>* cancelFlag) {
+  Attach(std::move(handle), event, timeLimitMs, cancelFlag);
   static_cast<CTarvixConnectionContext&>(*this) = peer;
   established_ = IsOpen();
-}
-
-intptr_t CTarvixSession::PipeHandle() const {
-  return IsOpen() ? reinterpret_cast<intptr_t>(Handle()) : kNoHandle;
 }
 
 }  // namespace comm

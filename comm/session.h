@@ -32,13 +32,14 @@ public:
   // success the connection counts as established.
   bool OpenPipe(const char* host, const char* pipeName, const ConnectParams& params);
   bool OpenSocket(const char* host, uint16_t port, const ConnectParams& params);
-  int ServerHandshake(uint32_t ownAppType);
+  ServerHandshakeResult ServerHandshake(uint32_t ownAppType);
   // Takes a handle that is already past its handshake (a kept connection),
   // with the peer identity it had.
-  void AttachEstablished(HANDLE handle, const CTarvixConnectionContext& peer, HANDLE event,
-                         uint32_t timeLimitMs, const std::atomic<bool>* cancelFlag = nullptr);
+  void AttachEstablished(CUniqueConnection handle, const CTarvixConnectionContext& peer,
+                         HANDLE event, uint32_t timeLimitMs,
+                         const std::atomic<bool>* cancelFlag = nullptr);
   // Hands the handle out (it stays open, kept elsewhere).
-  HANDLE Detach() {
+  [[nodiscard]] CUniqueConnection Detach() {
     established_ = false;
     return TarvixPipe::Detach();
   }
@@ -51,7 +52,7 @@ public:
 
   // The connection as the command context reports it.
   uint32_t IoTimeLimit() const override { return TarvixPipe::IoTimeLimit(); }
-  intptr_t PipeHandle() const override;
+  platform::FileHandle PipeHandle() const override { return Handle(); }
 
   // Reading and writing go through the connection's two streams.
   CMyStream& Reader() { return ReadStream(); }

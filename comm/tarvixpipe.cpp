@@ -9,83 +9,147 @@ namespace {
 
 bool Valid(HANDLE h) { return h && h != INVALID_HANDLE_VALUE; }
 
+// A write is given to the kernel in pieces of this size, so that the
+// exchange clock is asked before each.
+constexpr size_t kClockedWritePiece = 256 * 1024;
+
 }  // namespace
+
+namespace tarvixlib {
+namespace comm {
+
+void CExchangeClock::Start(uint32_t limitMs) {
+  running_ = limitMs != platform::kInfinite;
+  timedOut_ = false;
+  start_ = platform::TickCountMs();
+  limitMs_ = limitMs;
+  moved_ = 0;
+}
+
+uint32_t CExchangeClock::Allow(uint32_t transferLimitMs) {
+  if (!running_) return transferLimitMs;
+  uint64_t allowed = limitMs_ + moved_ * 1000 / floorBytesPerSecond_;
+  uint64_t spent = platform::TickCountMs() - start_;
+  if (spent >= allowed) {
+    timedOut_ = true;
+    return 0;
+  }
+  uint64_t left = allowed - spent;
+  return left < transferLimitMs ? static_cast<uint32_t>(left) : transferLimitMs;
+}
+
+CExchangeStream::CExchangeStream(CExchangeClock& clock)
+    : CMyStreamOLWin(platform::InvalidFileHandle(), nullptr, TarvixPipe::kDefaultIoTimeLimit),
+      clock_(clock),
+      limit_(TarvixPipe::kDefaultIoTimeLimit) {}
+
+void CExchangeStream::SetTransferLimit(uint32_t ms) {
+  limit_ = ms;
+  SetTimeout(ms);
+}
+
+size_t CExchangeStream::Read(void* buffer, size_t length) {
+  uint32_t wait = clock_.Allow(limit_);
+  if (wait == 0) return 0;
+  SetTimeout(wait);
+  size_t got = CMyStreamOLWin::Read(buffer, length);
+  SetTimeout(limit_);
+  clock_.Moved(got);
+  if (got == 0 && LastError() == ERROR_TIMEOUT) clock_.NoteTimeout();
+  return got;
+}
+
+size_t CExchangeStream::Write(const void* data, size_t length) {
+  const uint8_t* p = static_cast<const uint8_t*>(data);
+  size_t done = 0;
+  while (done < length) {
+    uint32_t wait = clock_.Allow(limit_);
+    if (wait == 0) break;
+    size_t piece = length - done < kClockedWritePiece ? length - done : kClockedWritePiece;
+    SetTimeout(wait);
+    size_t put = CMyStreamOLWin::Write(p + done, piece);
+    SetTimeout(limit_);
+    clock_.Moved(put);
+    done += put;
+    if (put < piece) {
+      if (LastError() == ERROR_TIMEOUT) clock_.NoteTimeout();
+      break;
+    }
+  }
+  return done;
+}
+
+}  // namespace comm
+}  // namespace tarvixlib
 
 TarvixPipe::TarvixPipe(bool socket)
     : ownEvent_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
       socket_(socket),
-      readStream_(tarvixlib::platform::InvalidFileHandle(), nullptr, kDefaultIoTimeLimit),
-      writeStream_(tarvixlib::platform::InvalidFileHandle(), nullptr, kDefaultIoTimeLimit) {
+      readStream_(clock_),
+      writeStream_(clock_) {
   readStream_.SetBuffering(tarvixlib::CMyStream::kReadBuffer, kDefaultBufferSize, 0);
   writeStream_.SetBuffering(tarvixlib::CMyStream::kWriteBuffer, 0, kDefaultBufferSize);
 }
 
-TarvixPipe::~TarvixPipe() {
-  if (ownEvent_) CloseHandle(ownEvent_);
-}
+TarvixPipe::~TarvixPipe() = default;
 
-void TarvixPipe::Attach(HANDLE handle, HANDLE event, uint32_t timeLimitMs,
-                        const std::atomic<bool>* cancelFlag) {
-  if (handle != handle_ && Valid(handle)) {
+void TarvixPipe::Attach(tarvixlib::comm::CUniqueConnection handle, HANDLE event,
+                        uint32_t timeLimitMs, const std::atomic<bool>* cancelFlag) {
+  if (handle) {
     if (IsOpen()) Close();
-    handle_ = handle;
+    handle_ = std::move(handle);
   }
   if (!Valid(event)) {
-    ResetEvent(ownEvent_);
-    currentEvent_ = ownEvent_;
+    ResetEvent(ownEvent_.Get());
+    currentEvent_ = ownEvent_.Get();
     cancelFlag = nullptr;
   } else {
     currentEvent_ = event;
   }
   if (timeLimitMs) ioTimeLimit_ = timeLimitMs;
-  for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
-    s->SetHandle(handle_);
+  for (tarvixlib::comm::CExchangeStream* s : {&readStream_, &writeStream_}) {
+    s->SetHandle(Handle());
     s->SetCancelEvent(currentEvent_, cancelFlag);
-    s->SetTimeout(ioTimeLimit_);
+    s->SetTransferLimit(ioTimeLimit_);
     s->DiscardBuffers();
   }
 }
 
-HANDLE TarvixPipe::Detach() {
-  HANDLE handle = handle_;
-  handle_ = INVALID_HANDLE_VALUE;
+tarvixlib::comm::CUniqueConnection TarvixPipe::Detach() {
   currentEvent_ = INVALID_HANDLE_VALUE;
-  for (tarvixlib::CMyStreamOLWin* s : {&readStream_, &writeStream_}) {
+  clock_.Stop();
+  for (tarvixlib::comm::CExchangeStream* s : {&readStream_, &writeStream_}) {
     s->SetHandle(tarvixlib::platform::InvalidFileHandle());
     s->SetCancelEvent(nullptr);
     s->DiscardBuffers();
   }
-  return handle;
+  return std::move(handle_);
 }
 
 void TarvixPipe::TakeOver(TarvixPipe& other) {
   if (&other == this) return;
-  HANDLE handle = other.handle_;
-  HANDLE event = other.currentEvent_ == other.ownEvent_ ? INVALID_HANDLE_VALUE : other.currentEvent_;
-  other.Detach();
-  Attach(handle, event, 0);
+  HANDLE event =
+      other.currentEvent_ == other.ownEvent_.Get() ? INVALID_HANDLE_VALUE : other.currentEvent_;
+  Attach(other.Detach(), event, 0);
 }
 
 void TarvixPipe::Close() {
   if (Valid(currentEvent_)) {
     // Wake whatever waits on this connection, through the own event so that
     // an event shared with others stays untouched.
-    currentEvent_ = ownEvent_;
-    readStream_.SetCancelEvent(ownEvent_);
-    writeStream_.SetCancelEvent(ownEvent_);
-    SetEvent(ownEvent_);
+    currentEvent_ = ownEvent_.Get();
+    readStream_.SetCancelEvent(ownEvent_.Get());
+    writeStream_.SetCancelEvent(ownEvent_.Get());
+    SetEvent(ownEvent_.Get());
   }
+  clock_.Stop();
   if (IsOpen()) {
-    readStream_.SetHandle(tarvixlib::platform::InvalidFileHandle());
-    writeStream_.SetHandle(tarvixlib::platform::InvalidFileHandle());
-    readStream_.DiscardBuffers();
-    writeStream_.DiscardBuffers();
-    if (socket_)
-      closesocket(reinterpret_cast<SOCKET>(handle_));
-    else
-      CloseHandle(handle_);
+    for (tarvixlib::comm::CExchangeStream* s : {&readStream_, &writeStream_}) {
+      s->SetHandle(tarvixlib::platform::InvalidFileHandle());
+      s->DiscardBuffers();
+    }
+    handle_.Reset();
   }
-  handle_ = INVALID_HANDLE_VALUE;
   currentEvent_ = INVALID_HANDLE_VALUE;
 }
 
@@ -96,8 +160,8 @@ bool TarvixPipe::SetBufferSizes(size_t readSize, size_t writeSize) {
 
 void TarvixPipe::SetIoTimeLimit(uint32_t ms) {
   ioTimeLimit_ = ms;
-  readStream_.SetTimeout(ms);
-  writeStream_.SetTimeout(ms);
+  readStream_.SetTransferLimit(ms);
+  writeStream_.SetTransferLimit(ms);
 }
 
 namespace tarvixlib {
@@ -164,13 +228,6 @@ CMyStringA DisplayHostName(const char* host) {
   return CMyStringA(r == 0 ? name : host);
 }
 
-CMyStringA PipePath(const char* host, const char* pipeName) {
-  CMyStringA path;
-  path.Format("\\\\%s\\pipe\\%s", host && *host ? host : ".",
-              pipeName && *pipeName ? pipeName : "TarvixPipe");
-  return path;
-}
-
 bool CTarvixConnection::Cancelled() const {
   return Valid(cancelEvent_) && WaitForSingleObject(cancelEvent_, 0) == WAIT_OBJECT_0;
 }
@@ -178,7 +235,7 @@ bool CTarvixConnection::Cancelled() const {
 bool CTarvixConnection::OpenPipe(const char* host, const char* pipeName,
                                  const ConnectParams& params) {
   CMyStringA path = PipePath(host, pipeName);
-  const char* shownHost = host && *host ? host : ".";
+  const char* shownHost = host && *host ? host : kLocalHost;
   if (IsOpen()) Close();
   socket_ = false;
   hostAnswered_ = 0;
@@ -187,16 +244,15 @@ bool CTarvixConnection::OpenPipe(const char* host, const char* pipeName,
     ++lastOpenAttempts_;
     if (WaitNamedPipeA(path.GetString(), kPipeWaitMs)) {
       hostAnswered_ = 1;
-      HANDLE h = CreateFileA(path.GetString(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                             OPEN_EXISTING,
-                             FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
-                             nullptr);
-      if (Valid(h)) {
+      CUniqueConnection pipe = OwnPipe(CreateFileA(
+          path.GetString(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+          FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+      if (pipe) {
         CMyStringA shown = DisplayHostName(shownHost);
         SetNameOverride(shown.GetString());
         SetPeerDisplayName(shown.GetString());
-        Attach(h, cancelEvent_, connectTimeLimit_);
-        if (ClientHandshake(params) == 0) return true;
+        Attach(std::move(pipe), cancelEvent_, connectTimeLimit_);
+        if (ClientHandshake(params) == HandshakeResult::kOk) return true;
         Close();
       }
     } else {
@@ -229,9 +285,9 @@ bool CTarvixConnection::OpenSocket(const char* host, uint16_t port, const Connec
   hostAnswered_ = 0;
   for (uint32_t elapsed = 0; elapsed < connectTimeLimit_;) {
     if (Valid(cancelEvent_) && WaitForSingleObject(cancelEvent_, 1000) == WAIT_OBJECT_0) break;
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    if (s == INVALID_SOCKET) return false;
-    if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    CUniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (!s) return false;
+    if (connect(s.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
       char name[NI_MAXHOST] = {};
       if (getnameinfo(reinterpret_cast<sockaddr*>(&address), sizeof address, name, sizeof name,
                       nullptr, 0, 0) == 0) {
@@ -239,12 +295,13 @@ bool CTarvixConnection::OpenSocket(const char* host, uint16_t port, const Connec
         SetPeerDisplayName(name);
       }
       connectTimeLimit_ = 300000;
-      Attach(reinterpret_cast<HANDLE>(s), cancelEvent_, connectTimeLimit_);
-      if (ClientHandshake(params) == 0) return true;
+      Attach(OwnSocket(reinterpret_cast<platform::FileHandle>(s.Release())), cancelEvent_,
+             connectTimeLimit_);
+      if (ClientHandshake(params) == HandshakeResult::kOk) return true;
       break;
     }
     hostAnswered_ = WSAGetLastError() == WSAETIMEDOUT;
-    closesocket(s);
+    s.Reset();
     elapsed += 1000;
     if (elapsed > 4999) break;
   }
@@ -252,19 +309,25 @@ bool CTarvixConnection::OpenSocket(const char* host, uint16_t port, const Connec
   return false;
 }
 
-int CTarvixConnection::ClientHandshake(const ConnectParams& params) {
+HandshakeResult CTarvixConnection::ClientHandshake(const ConnectParams& params) {
   IdentityRecord own;
   BuildOwnIdentityRecord(params, own);
-  return RunClientHandshake(ReadStream(), WriteStream(), own, *this);
+  BeginExchange();
+  HandshakeResult result = RunClientHandshake(ReadStream(), WriteStream(), own, *this);
+  EndExchange();
+  return result;
 }
 
-int CTarvixConnection::ServerHandshake(uint32_t ownAppType) {
+ServerHandshakeResult CTarvixConnection::ServerHandshake(uint32_t ownAppType) {
   ConnectParams params;
   params.appType = ownAppType;
   params.processId = GetCurrentProcessId();
   IdentityRecord own;
   BuildOwnIdentityRecord(params, own);
-  return RunServerHandshake(ReadStream(), WriteStream(), own, *this);
+  BeginExchange();
+  ServerHandshakeResult result = RunServerHandshake(ReadStream(), WriteStream(), own, *this);
+  EndExchange();
+  return result;
 }
 
 }  // namespace comm

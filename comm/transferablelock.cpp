@@ -13,12 +13,11 @@ CMyTransferableLock::CMyTransferableLock(bool owned) : CMyTransferableLock() { C
 CMyTransferableLock::CMyTransferableLock(CMyTransferableLock& other) : CMyTransferableLock() {
   Guard();
   other.Guard();
-  lockEvent_ = other.lockEvent_;
-  closeEvent_ = other.closeEvent_;
+  lockEvent_ = std::move(other.lockEvent_);
+  closeEvent_ = std::move(other.closeEvent_);
   owner_ = other.owner_;
   count_ = other.count_;
   waiters_ = other.waiters_;
-  other.lockEvent_ = other.closeEvent_ = nullptr;
   other.owner_ = other.count_ = other.waiters_ = 0;
   other.Unguard();
   Unguard();
@@ -42,16 +41,15 @@ void CMyTransferableLock::Guard() const {
 void CMyTransferableLock::Unguard() const { guard_.clear(std::memory_order_release); }
 
 void CMyTransferableLock::CloseEvents() {
-  if (lockEvent_) CloseOsHandle(lockEvent_);
-  if (closeEvent_) CloseOsHandle(closeEvent_);
-  lockEvent_ = closeEvent_ = nullptr;
+  lockEvent_.Reset();
+  closeEvent_.Reset();
 }
 
 bool CMyTransferableLock::Create(bool owned) {
   Guard();
   CloseEvents();
-  lockEvent_ = CreateEventObject(false, false);
-  closeEvent_ = CreateEventObject(true, false);
+  lockEvent_.Reset(CreateEventObject(false, false));
+  closeEvent_.Reset(CreateEventObject(true, false));
   bool ok = lockEvent_ && closeEvent_;
   if (!ok) CloseEvents();
   owner_ = ok && owned ? CurrentThreadId() : 0;
@@ -63,7 +61,7 @@ bool CMyTransferableLock::Create(bool owned) {
 
 bool CMyTransferableLock::IsOwnedByCaller() const { return owner_ != 0 && owner_ == CurrentThreadId(); }
 
-bool CMyTransferableLock::Acquire() {
+bool CMyTransferableLock::Acquire(OsHandle cancel) {
   uint32_t me = CurrentThreadId();
   Guard();
   if (!lockEvent_) {  // closed, or never created
@@ -82,14 +80,23 @@ bool CMyTransferableLock::Acquire() {
   }
   // Wait on copies of the handles: CloseLock may close the originals while
   // this thread waits.
-  OsHandle handles[2] = {DuplicateOsHandle(lockEvent_), DuplicateOsHandle(closeEvent_)};
+  CUniqueOsHandle lockCopy(DuplicateOsHandle(lockEvent_.Get()));
+  CUniqueOsHandle closeCopy(DuplicateOsHandle(closeEvent_.Get()));
   ++waiters_;
   Unguard();
   bool got = false;
-  if (handles[0] && handles[1]) {
+  bool left = false;  // stopped waiting while the lock is still open
+  if (lockCopy && closeCopy) {
+    OsHandle handles[3] = {lockCopy.Get(), closeCopy.Get(), cancel};
+    uint32_t count = cancel ? 3 : 2;
     for (;;) {
+      int which = WaitForAny(handles, count, kInfinite);
       // The close event means failure without touching this object again.
-      if (WaitForAny(handles, 2, kInfinite) != 0) break;
+      if (which == 1) break;
+      if (which != 0) {
+        left = true;
+        break;
+      }
       Guard();
       if (!lockEvent_) {
         Unguard();
@@ -106,12 +113,13 @@ bool CMyTransferableLock::Acquire() {
       Unguard();  // another thread took it first: wait on
     }
   } else {
+    left = true;
+  }
+  if (left) {
     Guard();
     if (lockEvent_ && waiters_) --waiters_;
     Unguard();
   }
-  for (OsHandle h : handles)
-    if (h) CloseOsHandle(h);
   return got;
 }
 
@@ -125,7 +133,7 @@ bool CMyTransferableLock::Release() {
     --count_;
   } else {
     owner_ = count_ = 0;
-    if (waiters_ > 0) SetEventObject(lockEvent_);
+    if (waiters_ > 0) SetEventObject(lockEvent_.Get());
   }
   Unguard();
   return true;
@@ -133,7 +141,7 @@ bool CMyTransferableLock::Release() {
 
 void CMyTransferableLock::CloseLock() {
   Guard();
-  if (closeEvent_) SetEventObject(closeEvent_);
+  if (closeEvent_) SetEventObject(closeEvent_.Get());
   CloseEvents();
   owner_ = count_ = waiters_ = 0;
   Unguard();

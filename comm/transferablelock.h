@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "foundation/owner.h"
 #include "foundation/platform.h"
 
 namespace tarvixlib {
@@ -33,8 +34,9 @@ public:
   // the calling thread with count 1. False when the events cannot be made.
   bool Create(bool owned);
   // Recursive for the owner; otherwise waits without time limit for the lock
-  // or for its closing, which fails.
-  virtual bool Acquire();
+  // or for its closing, which fails. A signalled `cancel` (when given) ends
+  // the wait as a failure as well.
+  virtual bool Acquire(platform::OsHandle cancel = nullptr);
   // Only the owner releases; the last release frees the lock.
   virtual bool Release();
   // Every waiter fails, and so does every later Acquire.
@@ -43,15 +45,15 @@ public:
   bool IsOwnedByCaller() const;
   uint32_t Owner() const { return owner_; }
   uint32_t Count() const { return count_; }
-  bool IsClosed() const { return lockEvent_ == nullptr; }
+  bool IsClosed() const { return !lockEvent_; }
 
 private:
   void Guard() const;
   void Unguard() const;
   void CloseEvents();
 
-  platform::OsHandle lockEvent_ = nullptr;
-  platform::OsHandle closeEvent_ = nullptr;
+  CUniqueOsHandle lockEvent_;
+  CUniqueOsHandle closeEvent_;
   uint32_t owner_ = 0;
   uint32_t count_ = 0;
   uint32_t waiters_ = 0;

@@ -160,24 +160,25 @@ protected:
 };
 
 // Remembers the handle of the pipe it last ran on (the context's pipe
-// handle; -1 until it ran, or when the context has none).
+// handle; the invalid file handle until it ran, or when the context has
+// none).
 template <typename Base>
 class CPipeHandleAwareCommandT : public Base {
 public:
   using Base::Base;
 
   int32_t Send(CMyStream& reader, CMyStream& writer, CCommandContext* context) override {
-    pipeHandle_ = context ? context->PipeHandle() : CCommandContext::kNoHandle;
+    pipeHandle_ = context ? context->PipeHandle() : platform::InvalidFileHandle();
     return Base::Send(reader, writer, context);
   }
   int32_t Process(CMyStream& reader, CMyStream& writer, CCommandContext* context) override {
-    pipeHandle_ = context ? context->PipeHandle() : CCommandContext::kNoHandle;
+    pipeHandle_ = context ? context->PipeHandle() : platform::InvalidFileHandle();
     return Base::Process(reader, writer, context);
   }
-  intptr_t GetPipeHandle() const { return pipeHandle_; }
+  platform::FileHandle GetPipeHandle() const { return pipeHandle_; }
 
 private:
-  intptr_t pipeHandle_ = CCommandContext::kNoHandle;
+  platform::FileHandle pipeHandle_ = platform::InvalidFileHandle();
 };
 
 }  // namespace commands

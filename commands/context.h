@@ -9,14 +9,13 @@
 
 #include "foundation/hashtable.h"
 #include "foundation/mystring.h"
+#include "foundation/platform.h"
 
 namespace tarvixlib {
 namespace commands {
 
 class CCommandContext {
 public:
-  static constexpr intptr_t kNoHandle = -1;
-
   CCommandContext();
   virtual ~CCommandContext();
   CCommandContext(const CCommandContext&) = delete;
@@ -34,15 +33,16 @@ public:
 
   // Milliseconds; 0 when the connection has no limit.
   virtual uint32_t IoTimeLimit() const { return ioTimeLimit_; }
-  // The handle of the pipe the command runs on, kNoHandle when none.
-  virtual intptr_t PipeHandle() const { return pipeHandle_; }
+  // The handle of the pipe the command runs on (never owned here), the
+  // invalid file handle when none.
+  virtual platform::FileHandle PipeHandle() const { return pipeHandle_; }
   void SetIoTimeLimit(uint32_t ms) { ioTimeLimit_ = ms; }
-  void SetPipeHandle(intptr_t handle) { pipeHandle_ = handle; }
+  void SetPipeHandle(platform::FileHandle handle) { pipeHandle_ = handle; }
 
 private:
   CMyObjectHashTableT<const char*, CMyStringA> variables_;
   uint32_t ioTimeLimit_ = 0;
-  intptr_t pipeHandle_ = kNoHandle;
+  platform::FileHandle pipeHandle_ = platform::InvalidFileHandle();
 };
 
 }  // namespace commands

@@ -26,16 +26,21 @@ inline void CloseKeepingLastError(Fn close) noexcept {
   SetLastError(error);
 }
 
-// Kernel objects: events, threads, processes, pipes, files. Both null and
-// INVALID_HANDLE_VALUE count as empty (APIs return one or the other).
-struct Win32HandleTraits {
+// HANDLEs that an API of their own closes (CloseHandle, FindClose,
+// IcmpCloseHandle, ...). Both null and INVALID_HANDLE_VALUE count as empty
+// (APIs return one or the other).
+template <BOOL(WINAPI* CloseFn)(HANDLE)>
+struct ApiHandleTraits {
   using Type = HANDLE;
   static Type Invalid() noexcept { return nullptr; }
   static bool IsValid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
   static void Close(Type h) noexcept {
-    CloseKeepingLastError([h] { CloseHandle(h); });
+    CloseKeepingLastError([h] { CloseFn(h); });
   }
 };
+
+// Kernel objects: events, threads, processes, pipes, files.
+using Win32HandleTraits = ApiHandleTraits<CloseHandle>;
 using CUniqueHandle = CUniqueOwner<Win32HandleTraits>;
 
 struct SocketTraits {

@@ -14,7 +14,7 @@ using namespace tarvixlib::comm;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   IdentityRecord own;
   IdentityFields fields;
-  fields.appType = 0x2002;
+  fields.appType = kMailAddinType;
   fields.netbiosName = "FUZZ";
   fields.dnsName = "fuzz.example.test";
   BuildIdentityRecord(fields, own);
@@ -24,9 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CMyStreamBuf out;
     CTarvixConnectionContext context;
     if (role == 1) context.SetNameOverride(".");
-    int result = role == 0 ? RunClientHandshake(in, out, own, context)
-                           : RunServerHandshake(in, out, own, context);
-    if (result == 0) {
+    bool ok = role == 0 ? RunClientHandshake(in, out, own, context) == HandshakeResult::kOk
+                        : RunServerHandshake(in, out, own, context) == ServerHandshakeResult::kOk;
+    if (ok) {
       // Success needs a version word and a length word in 8..4096 whose
       // bytes all arrived.
       if (size < 8) std::abort();
@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       if (role == 0 && LoadLe32(data) != kHandshakeVersion) std::abort();
     }
     if (std::strlen(context.PeerDisplayName()) > kDnsNameSize) std::abort();
-    if (role == 1 && result == 0 && std::strcmp(context.PeerDisplayName(), ".") != 0) std::abort();
+    if (role == 1 && ok && std::strcmp(context.PeerDisplayName(), ".") != 0) std::abort();
     (void)context.GetTypeName();
   }
   return 0;

@@ -21,15 +21,19 @@
 #include <vector>
 
 #include "comm/client.h"
+#include "comm/protocol.h"
 #include "comm/session.h"
 #include "commands/commandset.h"
 #include "commands/scancommands.h"
 #include "commands/wire.h"
+#include "foundation/byteorder.h"
+#include "foundation/winhandles.h"
 
 namespace {
 
 using namespace tarvixlib;
 using namespace tarvixlib::commands;
+using tarvixlib::comm::PipePath;
 
 const char kRequest[] = "NOP\n.\n";
 const char kReply[] = "100 1536\n.\n";
@@ -45,12 +49,21 @@ double Now() {
   return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
 
-std::string PipePath(const char* name) { return std::string("\\\\.\\pipe\\") + name; }
+std::string LocalPipe(const char* name) {
+  return PipePath(tarvixlib::comm::kLocalHost, name).GetString();
+}
 
 HANDLE MakeServerPipe(const char* name) {
-  return CreateNamedPipeA(PipePath(name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+  return CreateNamedPipeA(LocalPipe(name).c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
                           PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0,
                           nullptr);
+}
+
+// The client end of a benchmark pipe, opened as the connection opens it.
+HANDLE OpenClientEnd(const char* name) {
+  WaitNamedPipeA(LocalPipe(name).c_str(), 5000);
+  return CreateFileA(LocalPipe(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                     OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
 }
 
 // Overlapped transfer of exactly `length` bytes (the way the connection's
@@ -90,16 +103,17 @@ struct RawServerArgs {
 DWORD WINAPI RawServer(void* param) {
   RawServerArgs* a = static_cast<RawServerArgs*>(param);
   ConnectNamedPipe(a->pipe, nullptr);
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  CUniqueHandle owned(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  HANDLE event = owned.Get();
   if (a->handshake) {
     // Exact reads only: nothing of the first request may be swallowed.
     uint8_t hello[8 + tarvixlib::comm::kIdentityRecordSize];
     tarvixlib::comm::ConnectParams own;
-    own.appType = 0x1001;
+    own.appType = tarvixlib::comm::kServiceType;
     tarvixlib::comm::IdentityRecord record;
     tarvixlib::comm::BuildOwnIdentityRecord(own, record);
-    uint32_t words[2] = {1, tarvixlib::comm::kIdentityWireLength};  // little-endian here
-    std::memcpy(hello, words, 8);
+    StoreLe32(hello, tarvixlib::comm::kHandshakeVersion);
+    StoreLe32(hello + 4, tarvixlib::comm::kIdentityWireLength);
     std::memcpy(hello + 8, record.bytes, sizeof record.bytes);
     if (!Transfer(a->pipe, event, hello, sizeof hello, true)) return 1;
     if (!Transfer(a->pipe, event, hello, sizeof hello, false)) return 1;
@@ -136,55 +150,53 @@ DWORD WINAPI RawServer(void* param) {
     if (got >= 2 && buffer[got - 2] == '.' && buffer[got - 1] == '\n')
       Transfer(a->pipe, event, const_cast<char*>(kReply), sizeof kReply - 1, true);
   }
-  CloseHandle(event);
   DisconnectNamedPipe(a->pipe);
   return 0;
 }
 
+// The raw server on a thread of its own, with the pipe it serves.
+struct RawServerRun {
+  RawServerArgs args;
+  CUniqueHandle pipe;
+  CUniqueHandle thread;
+  RawServerRun(const char* name, size_t requestBytes, int exchanges, bool handshake)
+      : pipe(MakeServerPipe(name)) {
+    args = RawServerArgs{pipe.Get(), requestBytes, exchanges, handshake};
+    thread.Reset(CreateThread(nullptr, 0, RawServer, &args, 0, nullptr));
+  }
+  ~RawServerRun() { WaitForSingleObject(thread.Get(), 30000); }
+};
+
 double RawPingPong(int rounds) {
   const char* name = "TarvixBench-raw";
-  RawServerArgs args{MakeServerPipe(name), sizeof kRequest - 1, rounds, false};
-  HANDLE server = CreateThread(nullptr, 0, RawServer, &args, 0, nullptr);
-  WaitNamedPipeA(PipePath(name).c_str(), 5000);
-  HANDLE h = CreateFileA(PipePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  RawServerRun server(name, sizeof kRequest - 1, rounds, false);
+  CUniqueHandle h(OpenClientEnd(name));
+  CUniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   char reply[sizeof kReply];
   double start = Now();
   for (int i = 0; i < rounds; ++i) {
-    Transfer(h, event, const_cast<char*>(kRequest), sizeof kRequest - 1, true);
-    Transfer(h, event, reply, sizeof kReply - 1, false);
+    Transfer(h.Get(), event.Get(), const_cast<char*>(kRequest), sizeof kRequest - 1, true);
+    Transfer(h.Get(), event.Get(), reply, sizeof kReply - 1, false);
   }
   double spent = Now() - start;
-  CloseHandle(h);
-  WaitForSingleObject(server, INFINITE);
-  CloseHandle(server);
-  CloseHandle(event);
-  CloseHandle(args.pipe);
+  h.Reset();  // the server sees the end
   return spent;
 }
 
 double RawBulk(size_t bytes) {
   const char* name = "TarvixBench-rawbulk";
-  RawServerArgs args{MakeServerPipe(name), bytes, 1, false};
-  HANDLE server = CreateThread(nullptr, 0, RawServer, &args, 0, nullptr);
-  WaitNamedPipeA(PipePath(name).c_str(), 5000);
-  HANDLE h = CreateFileA(PipePath(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                         OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  RawServerRun server(name, bytes, 1, false);
+  CUniqueHandle h(OpenClientEnd(name));
+  CUniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   std::vector<char> data(bytes, 'a');
   char reply[sizeof kReply];
   double start = Now();
   for (size_t at = 0; at < bytes; at += 32768)
-    Transfer(h, event, data.data() + at, static_cast<DWORD>(std::min<size_t>(32768, bytes - at)),
-             true);
-  Transfer(h, event, reply, sizeof kReply - 1, false);
+    Transfer(h.Get(), event.Get(), data.data() + at,
+             static_cast<DWORD>(std::min<size_t>(32768, bytes - at)), true);
+  Transfer(h.Get(), event.Get(), reply, sizeof kReply - 1, false);
   double spent = Now() - start;
-  CloseHandle(h);
-  WaitForSingleObject(server, INFINITE);
-  CloseHandle(server);
-  CloseHandle(event);
-  CloseHandle(args.pipe);
+  h.Reset();
   return spent;
 }
 
@@ -192,20 +204,15 @@ double RawBulk(size_t bytes) {
 
 // The command client against the same raw server (after the handshake).
 struct ProductRun {
-  HANDLE server = nullptr;
-  RawServerArgs args{};
+  RawServerRun server;
   tarvixlib::commands::comm::CSimpleTarvixComm* client = nullptr;
-  ProductRun(const char* name, size_t requestBytes, int exchanges) {
-    args = RawServerArgs{MakeServerPipe(name), requestBytes, exchanges, true};
-    server = CreateThread(nullptr, 0, RawServer, &args, 0, nullptr);
+  ProductRun(const char* name, size_t requestBytes, int exchanges)
+      : server(name, requestBytes, exchanges, true) {
     client = new tarvixlib::commands::comm::CSimpleTarvixComm();
     client->Dispatcher().SetPipeName(name);
   }
   ~ProductRun() {
-    delete client;  // says goodbye and hangs up
-    WaitForSingleObject(server, 30000);
-    CloseHandle(server);
-    CloseHandle(args.pipe);
+    delete client;  // says goodbye and hangs up; the server then ends
   }
 };
 
@@ -248,9 +255,10 @@ double ProductBulk(size_t bytes) {
 // Handles: the value a new handle gets (the lowest free slot, so it grows
 // only when handles leak). Memory: bytes in use on every heap of the process.
 void Measure(uintptr_t* handleValue, unsigned long long* heapBytes) {
-  HANDLE probe = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  *handleValue = reinterpret_cast<uintptr_t>(probe);
-  CloseHandle(probe);
+  {
+    CUniqueHandle probe(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    *handleValue = reinterpret_cast<uintptr_t>(probe.Get());
+  }
   DWORD handles = 0;
   if (GetProcessHandleCount(GetCurrentProcess(), &handles) && handles > 0)
     *handleValue = handles;  // the real count where the system gives one

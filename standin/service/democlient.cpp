@@ -20,26 +20,15 @@ using tarvixlib::CMyStreamBuf;
 const char kEicar[] = "X5O!P%@AP[4\\PZX54(P^)7CC)7}$EICAR-STANDARD-ANTIVIRUS-TEST-FILE!$H+H*";
 const char kGtube[] = "XJS*C4JDBQADN1.NSBN3*2IDNEN*GTUBE-STANDARD-ANTI-UBE-TEST-EMAIL*C.34X";
 
-const char* ResultName(int result) {
-  switch (result) {
-    case comm::host::kSendOk: return "sent";
-    case comm::host::kSendFailed: return "exchange failed";
-    case comm::host::kSendNoConnection: return "host not reachable";
-    case comm::host::kSendHostReachable: return "no service on the host";
-    case comm::host::kSendHostAnswered: return "host answered, no connection";
-    case comm::host::kSendWrongPeer: return "peer is not a service";
-    default: return "?";
-  }
-}
-
 void ScanFile(comm::CSimpleTarvixComm& client, const char* file, const std::string& content) {
   tarvixservice::CScanEmailCommand scan;
   scan.file.Set(file);
   scan.from.Set("anna@example.com");
   scan.subject.Set("Documents for Monday");
   scan.content.SetBytes(content.data(), content.size());
-  int result = client.SendLocal(scan, false, nullptr);
-  std::printf("SCAN_EMAIL %-12s %s, code %d: %s", file, ResultName(result), scan.GetReturnCode(),
+  comm::host::SendResult result = client.SendLocal(scan, false, nullptr);
+  std::printf("SCAN_EMAIL %-12s %s, code %d: %s", file, comm::host::SendResultName(result),
+              scan.GetReturnCode(),
               scan.IsVirus() ? "infected" : scan.IsIgnored() ? "not scanned" : "clean");
   if (scan.IsVirus()) std::printf(" (%s)", scan.sigName.Get().GetString());
   if (scan.IsIgnored()) std::printf(" (%s)", scan.errorString.Get().GetString());
@@ -54,16 +43,16 @@ void CheckSpam(comm::CSimpleTarvixComm& client, const char* subject, const std::
   spam.subject.Set(subject);
   spam.from.Set("<a@example.com> Anna");
   spam.to.Set("me@example.com");
-  int result = client.SendLocal(spam, false, nullptr);
+  comm::host::SendResult result = client.SendLocal(spam, false, nullptr);
   static const char* verdicts[] = {"no spam", "possible spam", "spam"};
-  std::printf("SCAN_SPAM  %-22s %s, code %d: %s\n", subject, ResultName(result),
+  std::printf("SCAN_SPAM  %-22s %s, code %d: %s\n", subject, comm::host::SendResultName(result),
               spam.GetReturnCode(), verdicts[spam.Verdict()]);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* pipe = "TarvixPipe";
+  const char* pipe = tarvixlib::comm::kServicePipeName;
   if (argc == 3 && std::strcmp(argv[1], "--pipe") == 0) pipe = argv[2];
   comm::CSimpleTarvixComm client;
   client.Dispatcher().SetPipeName(pipe);
@@ -72,9 +61,10 @@ int main(int argc, char** argv) {
     CStringParam mainPath{"MAIN_PATH_W", ""};
     Status() : CTarvixPipeCommand("GET_TARVIXSTATUS", 0) { AddResponseParam(mainPath); }
   } status;
-  int result = client.SendLocal(status, false, nullptr);
-  std::printf("GET_TARVIXSTATUS %s, code %d, MAIN_PATH_W \"%s\"\n", ResultName(result),
-              status.GetReturnCode(), status.mainPath.Get().GetString());
+  comm::host::SendResult result = client.SendLocal(status, false, nullptr);
+  std::printf("GET_TARVIXSTATUS %s, code %d, MAIN_PATH_W \"%s\"\n",
+              comm::host::SendResultName(result), status.GetReturnCode(),
+              status.mainPath.Get().GetString());
 
   ScanFile(client, "eicar.com", std::string(kEicar) + "\r\n");
   ScanFile(client, "invoice.pdf", "%PDF-1.4 an honest invoice");

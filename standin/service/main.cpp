@@ -53,7 +53,7 @@ int Usage(const char* why) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string scenarioPath, pipeName = "TarvixPipe", logPath;
+  std::string scenarioPath, pipeName = tarvixlib::comm::kServicePipeName, logPath;
   unsigned long lifetime = 0;
   bool watchInput = true;
   for (int i = 1; i < argc; ++i) {
@@ -90,10 +90,12 @@ int main(int argc, char** argv) {
   tarvixstandin::CStandinService service(scenario, pipeName, logPath, stdout);
   g_service = &service;
   SetConsoleCtrlHandler(OnCtrl, TRUE);
-  if (watchInput) CloseHandle(CreateThread(nullptr, 0, WatchInput, nullptr, 0, nullptr));
+  // The watchers run until the process ends; their handles are not needed.
+  tarvixlib::CUniqueHandle inputWatcher, lifeWatcher;
+  if (watchInput) inputWatcher.Reset(CreateThread(nullptr, 0, WatchInput, nullptr, 0, nullptr));
   if (lifetime)
-    CloseHandle(CreateThread(nullptr, 0, EndOfLife, reinterpret_cast<void*>(uintptr_t{lifetime}),
-                             0, nullptr));
+    lifeWatcher.Reset(CreateThread(nullptr, 0, EndOfLife,
+                                   reinterpret_cast<void*>(uintptr_t{lifetime}), 0, nullptr));
   bool served = service.Run();
   service.Print("stopped");
   g_service = nullptr;

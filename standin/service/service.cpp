@@ -17,6 +17,7 @@ namespace tarvixstandin {
 
 using tarvixlib::CMyLineBuffer;
 using tarvixlib::CMyStream;
+using tarvixlib::CUniqueHandle;
 using tarvixlib::comm::CTarvixSession;
 namespace cmd = tarvixlib::commands;
 
@@ -182,21 +183,17 @@ void WaitForHangUp(CMyStream& reader) {
 CStandinService::CStandinService(const ServiceScenario& scenario, const std::string& pipeName,
                                  const std::string& logPath, FILE* out)
     : scenario_(scenario),
-      path_("\\\\.\\pipe\\" + pipeName),
+      path_(tarvixlib::comm::PipePath(tarvixlib::comm::kLocalHost, pipeName.c_str()).GetString()),
       logPath_(logPath),
       out_(out),
       stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 CStandinService::~CStandinService() {
   Stop();
-  for (HANDLE t : threads_) {
-    WaitForSingleObject(t, 10000);
-    CloseHandle(t);
-  }
-  CloseHandle(stop_);
+  for (const CUniqueHandle& t : threads_) WaitForSingleObject(t.Get(), 10000);
 }
 
-void CStandinService::Stop() { SetEvent(stop_); }
+void CStandinService::Stop() { SetEvent(stop_.Get()); }
 
 void CStandinService::Print(const char* format, ...) {
   char text[8192];
@@ -220,87 +217,102 @@ void CStandinService::AppendLog(const std::string& entry) {
 }
 
 bool CStandinService::Run() {
-  HANDLE connected = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  CUniqueHandle connected(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   int number = 0;
   bool first = true;
-  while (WaitForSingleObject(stop_, 0) != WAIT_OBJECT_0) {
-    HANDLE pipe = CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                   PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                                   PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, nullptr);
-    if (pipe == INVALID_HANDLE_VALUE) {
+  while (WaitForSingleObject(stop_.Get(), 0) != WAIT_OBJECT_0) {
+    tarvixlib::comm::CUniqueConnection pipe = tarvixlib::comm::OwnPipe(
+        CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+                         65536, 65536, 0, nullptr));
+    if (!pipe) {
       Print("cannot create %s: error %lu", path_.c_str(), GetLastError());
-      if (first) {
-        CloseHandle(connected);
-        return false;
-      }
-      if (Pause(stop_, 100)) break;
+      if (first) return false;
+      if (Pause(stop_.Get(), 100)) break;
       continue;
     }
     if (first) Print("listening on %s", path_.c_str());
     first = false;
+    HANDLE h = pipe.Get().value;
     OVERLAPPED overlapped = {};
-    ResetEvent(connected);
-    overlapped.hEvent = connected;
-    bool ok = ConnectNamedPipe(pipe, &overlapped) != 0;
+    ResetEvent(connected.Get());
+    overlapped.hEvent = connected.Get();
+    bool ok = ConnectNamedPipe(h, &overlapped) != 0;
     if (!ok) {
       DWORD error = GetLastError();
       if (error == ERROR_PIPE_CONNECTED) {
         ok = true;
       } else if (error == ERROR_IO_PENDING) {
-        HANDLE waits[2] = {connected, stop_};
+        HANDLE waits[2] = {connected.Get(), stop_.Get()};
         if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
           DWORD ignored = 0;
-          ok = GetOverlappedResult(pipe, &overlapped, &ignored, FALSE) != 0;
+          ok = GetOverlappedResult(h, &overlapped, &ignored, FALSE) != 0;
         } else {
-          CancelIo(pipe);
+          CancelIo(h);
           DWORD ignored = 0;
-          GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+          GetOverlappedResult(h, &overlapped, &ignored, TRUE);
         }
       }
     }
-    if (!ok) {
-      CloseHandle(pipe);
-      continue;
-    }
-    Client* client = new Client{this, pipe, ++number};
-    HANDLE thread = CreateThread(nullptr, 0, ServeThread, client, 0, nullptr);
+    if (!ok) continue;
+    auto* client = new Client{this, std::move(pipe), ++number};
+    CUniqueHandle thread(CreateThread(nullptr, 0, ServeThread, client, 0, nullptr));
     if (!thread) {
       delete client;
-      CloseHandle(pipe);
       continue;
     }
     std::lock_guard<std::mutex> hold(lock_);
     for (size_t i = 0; i < threads_.size();) {  // forget the sessions that ended
-      if (WaitForSingleObject(threads_[i], 0) == WAIT_OBJECT_0) {
-        CloseHandle(threads_[i]);
+      if (WaitForSingleObject(threads_[i].Get(), 0) == WAIT_OBJECT_0)
         threads_.erase(threads_.begin() + static_cast<long>(i));
-      } else {
+      else
         ++i;
-      }
     }
-    threads_.push_back(thread);
+    threads_.push_back(std::move(thread));
   }
-  CloseHandle(connected);
   return true;
 }
 
 DWORD WINAPI CStandinService::ServeThread(void* param) {
   std::unique_ptr<Client> client(static_cast<Client*>(param));
-  client->service->Serve(client->pipe, client->number);
+  client->service->Serve(std::move(client->pipe), client->number);
   return 0;
 }
 
-void CStandinService::Serve(HANDLE pipe, int number) {
+bool CStandinService::SendReply(CMyStream& reply, CMyStream& writer, const ServiceFault* trickle,
+                                int number, const char* name) {
+  reply.Seek(0, nullptr, 0);
+  if (!trickle) {
+    uint64_t size = static_cast<uint64_t>(reply.GetSize());
+    return CMyStream::CopyStream(reply, writer, CMyStream::kAll) == size &&
+           cmd::FlushWriter(writer);
+  }
+  Print("[%d] %s: trickling the reply", number, name);
+  int byte;
+  while ((byte = reply.ReadByte()) >= 0) {
+    uint8_t b = static_cast<uint8_t>(byte);
+    if (!cmd::WriteBytes(writer, &b, 1) || !cmd::FlushWriter(writer)) {
+      Print("[%d] %s: the client left during the reply", number, name);
+      return false;
+    }
+    if (Pause(stop_.Get(), trickle->delayMs)) return false;
+  }
+  return true;
+}
+
+void CStandinService::Serve(tarvixlib::comm::CUniqueConnection pipe, int number) {
+  HANDLE h = pipe.Get().value;
   CTarvixSession session(/*polite=*/false);
-  session.Attach(pipe, stop_, kServerIoLimitMs);
+  session.Attach(std::move(pipe), stop_.Get(), kServerIoLimitMs);
   CMyStream& reader = session.ReadStream();
   CMyStream& writer = session.WriteStream();
 
   // The handshake: our own code unless the scenario bends it.
-  if (scenario_.handshakeVersion == 1 && scenario_.recordLength == 460) {
-    int result = session.ServerHandshake(scenario_.appType);
-    if (result != 0) {
-      Print("[%d] handshake failed: %d", number, result);
+  if (scenario_.handshakeVersion == tarvixlib::comm::kHandshakeVersion &&
+      scenario_.recordLength == tarvixlib::comm::kIdentityWireLength) {
+    tarvixlib::comm::ServerHandshakeResult result = session.ServerHandshake(scenario_.appType);
+    if (result != tarvixlib::comm::ServerHandshakeResult::kOk) {
+      Print("[%d] handshake failed: %d", number, tarvixlib::comm::StepCode(result));
       session.Close(false);
       return;
     }
@@ -308,7 +320,7 @@ void CStandinService::Serve(HANDLE pipe, int number) {
     uint8_t word[4];
     tarvixlib::StoreLe32(word, scenario_.handshakeVersion);
     cmd::WriteBytes(writer, word, 4);
-    if (scenario_.handshakeVersion == 1) {
+    if (scenario_.handshakeVersion == tarvixlib::comm::kHandshakeVersion) {
       tarvixlib::comm::ConnectParams own;
       own.appType = scenario_.appType;
       own.processId = GetCurrentProcessId();
@@ -329,8 +341,9 @@ void CStandinService::Serve(HANDLE pipe, int number) {
     uint32_t value = tarvixlib::LoadLe32(answer);
     Print("[%d] handshake version %u length %u: client answered %s%u", number,
           scenario_.handshakeVersion, scenario_.recordLength, got ? "" : "nothing ", value);
-    bool accepted = scenario_.handshakeVersion == 1 && scenario_.recordLength >= 8 &&
-                    scenario_.recordLength <= 4096 && got;
+    bool accepted = scenario_.handshakeVersion == tarvixlib::comm::kHandshakeVersion &&
+                    scenario_.recordLength >= tarvixlib::comm::kMinRecordLength &&
+                    scenario_.recordLength <= tarvixlib::comm::kMaxRecordLength && got;
     if (!accepted) {
       WaitForHangUp(reader);
       session.Close(false);
@@ -343,11 +356,11 @@ void CStandinService::Serve(HANDLE pipe, int number) {
       return;
     }
     uint32_t n = tarvixlib::LoadLe32(length);
-    if (n < 8 || n > 4096) {
+    if (n < tarvixlib::comm::kMinRecordLength || n > tarvixlib::comm::kMaxRecordLength) {
       session.Close(false);
       return;
     }
-    std::vector<uint8_t> rest(n - 8);
+    std::vector<uint8_t> rest(n - tarvixlib::comm::kMinRecordLength);
     if (!reader.ReadExact(rest.data(), rest.size())) {
       session.Close(false);
       return;
@@ -375,9 +388,6 @@ void CStandinService::Serve(HANDLE pipe, int number) {
     if (name.empty()) continue;
     const std::string upper = Upper(name.c_str());
 
-    if (const ServiceFault* f = scenario_.FindFault(upper, FaultKind::kDelay)) {
-      if (Pause(stop_, f->delayMs)) break;
-    }
     if (scenario_.FindFault(upper, FaultKind::kCloseMidData)) {
       ReadIntoData(reader, line);
       Print("[%d] %s: hanging up in the middle of the request", number, name.c_str());
@@ -406,10 +416,23 @@ void CStandinService::Serve(HANDLE pipe, int number) {
       continue;
     }
 
+    // The reply is made in memory first, so that it can be held back or
+    // trickled as the scenario says.
     cmd::CTarvixPipeCommand* command = commands.Find(name.c_str());
-    bool alive = commands.Dispatch(name.c_str(), reader, writer, &session, true) !=
+    tarvixlib::CMyStreamBuf reply;
+    bool alive = commands.Dispatch(name.c_str(), reader, reply, &session, true) !=
                  cmd::ServeResult::kTransportFailed;
     int code = command ? command->GetReturnCode() : cmd::kReturnUnknownCommand;
+    if (const ServiceFault* f = scenario_.FindFault(upper, FaultKind::kDelay)) {
+      Print("[%d] %s: holding the reply", number, name.c_str());
+      if (Pause(stop_.Get(), f->delayMs)) break;
+    }
+    DWORD early = 0;
+    if (PeekNamedPipe(h, nullptr, 0, nullptr, &early, nullptr) && early > 0)
+      Print("[%d] %s: %lu bytes arrived before the reply", number, name.c_str(), early);
+    if (!SendReply(reply, writer, scenario_.FindFault(upper, FaultKind::kTrickle), number,
+                   name.c_str()))
+      alive = false;
     Print("[%d] %s -> %d", number, name.c_str(), code);
     if (!alive || session.IsYes("${STOP}")) break;
     if (upper == kStartListener && code == cmd::kReturnSuccess) {

@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "comm/connectionhandle.h"
+#include "foundation/mystream.h"
+#include "foundation/winhandles.h"
 #include "servicescenario.h"
 
 namespace tarvixstandin {
@@ -40,24 +43,28 @@ public:
   void AppendLog(const std::string& entry);
 
   const ServiceScenario& Scenario() const { return scenario_; }
-  HANDLE StopEvent() const { return stop_; }
+  HANDLE StopEvent() const { return stop_.Get(); }
 
 private:
   struct Client {
     CStandinService* service;
-    HANDLE pipe;
+    tarvixlib::comm::CUniqueConnection pipe;
     int number;
   };
   static DWORD WINAPI ServeThread(void* client);
-  void Serve(HANDLE pipe, int number);
+  void Serve(tarvixlib::comm::CUniqueConnection pipe, int number);
+  // Writes a reply made in memory to the client: at once, or a byte at a
+  // time with the trickle fault's pause. False when the client left.
+  bool SendReply(tarvixlib::CMyStream& reply, tarvixlib::CMyStream& writer,
+                 const ServiceFault* trickle, int number, const char* name);
 
   ServiceScenario scenario_;
   std::string path_;
   std::string logPath_;
   FILE* out_;
-  HANDLE stop_;
+  tarvixlib::CUniqueHandle stop_;
   std::mutex lock_;
-  std::vector<HANDLE> threads_;
+  std::vector<tarvixlib::CUniqueHandle> threads_;
 };
 
 }  // namespace tarvixstandin

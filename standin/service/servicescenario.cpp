@@ -148,9 +148,9 @@ bool ParseServiceScenario(const std::string& text, ServiceScenario& scenario,
       ServiceFault f;
       f.command = Upper(NextWord(rest));
       std::string kind = NextWord(rest);
-      if (kind == "delay") {
-        f.kind = FaultKind::kDelay;
-        if (!Number(Rest(rest), &f.delayMs)) return fail("expected: fault <NAME> delay <ms>");
+      if (kind == "delay" || kind == "trickle") {
+        f.kind = kind == "delay" ? FaultKind::kDelay : FaultKind::kTrickle;
+        if (!Number(Rest(rest), &f.delayMs)) return fail("expected: fault <NAME> delay|trickle <ms>");
       } else if (kind == "noreply") {
         f.kind = FaultKind::kNoReply;
       } else if (kind == "close-mid-reply") {

@@ -16,12 +16,18 @@
 //                                SIGNAME of a VIRUS, else the ERRORSTRING
 //   spamlevel <n>                SCAN_SPAM level of mail without GTUBE (0)
 //   spam <subject> <n>           ... of mail with exactly this subject
-//   fault <NAME|*> delay <ms>    wait before answering
+//   fault <NAME|*> delay <ms>    hold the reply back this long after the
+//                                request was read
+//   fault <NAME|*> trickle <ms>  send the reply one byte every <ms>
 //   fault <NAME|*> noreply       read the request, never answer
 //   fault <NAME|*> close-mid-reply   send half a reply, then hang up
 //   fault <NAME|*> close-mid-data    hang up in the middle of the request's DATA
 //   fault <NAME|*> malformed-status  answer with a status line without blank
 //   lifetime <seconds>           the service ends by itself after this time
+//
+// Before each reply the service reports the bytes that reached the pipe
+// after the request ("... bytes arrived before the reply"): a client must
+// never write into the middle of an exchange.
 //
 // Numbers are decimal or 0x hexadecimal. Without a scenario the service is
 // a healthy one: type 0x1001, EICAR is a virus, GTUBE is spam, every other
@@ -32,14 +38,24 @@
 #include <string>
 #include <vector>
 
+#include "comm/protocol.h"
+
 namespace tarvixstandin {
 
-enum class FaultKind { kNone, kDelay, kNoReply, kCloseMidReply, kCloseMidData, kMalformedStatus };
+enum class FaultKind {
+  kNone,
+  kDelay,
+  kTrickle,
+  kNoReply,
+  kCloseMidReply,
+  kCloseMidData,
+  kMalformedStatus
+};
 
 struct ServiceFault {
   std::string command;  // upper case; "*" for every command
   FaultKind kind = FaultKind::kNone;
-  uint32_t delayMs = 0;
+  uint32_t delayMs = 0;  // delay: the hold; trickle: the pause per byte
 };
 
 struct ScriptedValue {
@@ -65,9 +81,9 @@ struct SpamRule {
 };
 
 struct ServiceScenario {
-  uint32_t appType = 0x1001;
-  uint32_t handshakeVersion = 1;
-  uint32_t recordLength = 460;
+  uint32_t appType = tarvixlib::comm::kServiceType;
+  uint32_t handshakeVersion = tarvixlib::comm::kHandshakeVersion;
+  uint32_t recordLength = tarvixlib::comm::kIdentityWireLength;
   uint32_t spamLevel = 0;
   uint32_t lifetimeSeconds = 0;  // 0: until stopped
   std::vector<ScriptedCommand> commands;

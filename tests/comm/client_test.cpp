@@ -6,10 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "comm_printers.h"
 #include "commands/scancommands.h"
 #include "service_process.h"
 
@@ -51,6 +53,42 @@ struct Client {
   CSimpleTarvixComm comm;
 };
 
+// Counts the connection closes of this process (each still reaches the
+// system).
+std::atomic<int> g_closes{0};
+void CountingClose(const tarvixlib::comm::ConnectionHandle& h) {
+  ++g_closes;
+  tarvixlib::comm::SystemCloseConnection(h);
+}
+struct CountedCloses {
+  CountedCloses() : previous(tarvixlib::comm::SetConnectionCloser(&CountingClose)) { g_closes = 0; }
+  ~CountedCloses() { tarvixlib::comm::SetConnectionCloser(previous); }
+  int Count() const { return g_closes.load(); }
+  tarvixlib::comm::ConnectionCloser previous;
+};
+
+// A reply of 60 bytes and more: long enough that sending it a byte at a
+// time takes many I/O limits.
+const char kSlowCommand[] =
+    "command SLOW 100\n"
+    "value SLOW TEXT a reply long enough to take a while when it trickles in\n";
+
+// A send on a thread of its own.
+struct SenderThread {
+  SenderThread(CSimpleTarvixComm& comm, CTarvixPipeCommand& command)
+      : thread([this, &comm, &command] {
+          DWORD start = GetTickCount();
+          result = comm.SendLocal(command, false, nullptr);
+          spent = GetTickCount() - start;
+        }) {}
+  ~SenderThread() {
+    if (thread.joinable()) thread.join();
+  }
+  std::atomic<SendResult> result{SendResult::kNoConnection};
+  std::atomic<DWORD> spent{0};
+  std::thread thread;
+};
+
 class ClientTest : public ::testing::Test {
 protected:
   void SetUp() override {
@@ -73,9 +111,9 @@ TEST_F(ClientTest, NoServiceLeavesCode3AtOnceAndTheHostReachable) {
   client.comm.AddObserver(&reach);
   CNopCommand nop;
   DWORD start = GetTickCount();
-  int result = client.comm.SendLocal(nop, false, nullptr);
+  SendResult result = client.comm.SendLocal(nop, false, nullptr);
   DWORD spent = GetTickCount() - start;
-  EXPECT_EQ(result, host::kSendHostReachable);
+  EXPECT_EQ(result, host::SendResult::kHostReachable);
   EXPECT_EQ(nop.GetReturnCode(), kReturnInitial);
   EXPECT_LT(spent, 1000u) << "the pipe is missing: no waiting";
   EXPECT_EQ(reach.seen, std::vector<std::string>{". reachable"});
@@ -88,8 +126,8 @@ TEST_F(ClientTest, TwoCommandsShareOneConnectionAndOneHandshake) {
   Connections connections;
   client.comm.AddObserver(&connections);
   CNopCommand first, second;
-  EXPECT_EQ(client.comm.SendLocal(first, false, nullptr), host::kSendOk);
-  EXPECT_EQ(client.comm.SendLocal(second, false, nullptr), host::kSendOk);
+  EXPECT_EQ(client.comm.SendLocal(first, false, nullptr), host::SendResult::kOk);
+  EXPECT_EQ(client.comm.SendLocal(second, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(first.GetReturnCode(), kReturnSuccess);
   EXPECT_EQ(second.GetReturnCode(), kReturnSuccess);
   EXPECT_TRUE(service.WaitForCount("NOP -> 100", 2, 5000)) << service.Output();
@@ -102,13 +140,13 @@ TEST_F(ClientTest, RestartedServiceIsReachedAfreshWithinTheSameCall) {
   ASSERT_TRUE(service.Start(pipe, ""));
   Client client(pipe);
   CNopCommand before;
-  ASSERT_EQ(client.comm.SendLocal(before, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(before, false, nullptr), host::SendResult::kOk);
   ASSERT_TRUE(service.Stop());
 
   CServiceProcess again;
   ASSERT_TRUE(again.Start(pipe, ""));
   CNopCommand after;
-  EXPECT_EQ(client.comm.SendLocal(after, false, nullptr), host::kSendOk);
+  EXPECT_EQ(client.comm.SendLocal(after, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(after.GetReturnCode(), kReturnSuccess);
   EXPECT_TRUE(again.WaitFor("NOP -> 100", 5000)) << again.Output();
   EXPECT_EQ(client.comm.Count(), 1u);
@@ -118,11 +156,11 @@ TEST_F(ClientTest, ServiceGoneForGoodKeepsCode2FromTheFailedAttempt) {
   ASSERT_TRUE(service.Start(pipe, ""));
   Client client(pipe);
   CNopCommand before;
-  ASSERT_EQ(client.comm.SendLocal(before, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(before, false, nullptr), host::SendResult::kOk);
   ASSERT_TRUE(service.Stop());
   CNopCommand after;
-  int result = client.comm.SendLocal(after, false, nullptr);
-  EXPECT_EQ(result, host::kSendHostReachable);
+  SendResult result = client.comm.SendLocal(after, false, nullptr);
+  EXPECT_EQ(result, host::SendResult::kHostReachable);
   EXPECT_EQ(after.GetReturnCode(), kReturnFailed);
   EXPECT_EQ(client.comm.Count(), 0u) << "the stale connection is dropped";
 }
@@ -131,7 +169,7 @@ TEST_F(ClientTest, WrongApplicationTypeIsRefusedBeforeSending) {
   ASSERT_TRUE(service.Start(pipe, "apptype 0x4004\n"));
   Client client(pipe);
   CNopCommand nop;
-  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendWrongPeer);
+  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::SendResult::kWrongPeer);
   EXPECT_EQ(nop.GetReturnCode(), kReturnInitial);
   EXPECT_EQ(client.comm.Count(), 0u) << "the connection is dropped";
   EXPECT_TRUE(service.WaitFor("closed", 5000));
@@ -141,12 +179,12 @@ TEST_F(ClientTest, WrongApplicationTypeIsRefusedBeforeSending) {
 TEST_F(ClientTest, HandshakeRecordLengths) {
   struct {
     const char* scenario;
-    int result;
+    SendResult result;
   } cases[] = {
-      {"record-length 7\n", host::kSendHostReachable},
-      {"record-length 300\n", host::kSendOk},
-      {"record-length 460\n", host::kSendOk},
-      {"record-length 4097\n", host::kSendHostReachable},
+      {"record-length 7\n", host::SendResult::kHostReachable},
+      {"record-length 300\n", host::SendResult::kOk},
+      {"record-length 460\n", host::SendResult::kOk},
+      {"record-length 4097\n", host::SendResult::kHostReachable},
   };
   for (auto& c : cases) {
     CServiceProcess one;
@@ -155,28 +193,29 @@ TEST_F(ClientTest, HandshakeRecordLengths) {
     Client client(name);
     CNopCommand nop;
     EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), c.result) << c.scenario;
-    EXPECT_EQ(nop.GetReturnCode(), c.result == host::kSendOk ? kReturnSuccess : kReturnInitial)
+    EXPECT_EQ(nop.GetReturnCode(),
+              c.result == host::SendResult::kOk ? kReturnSuccess : kReturnInitial)
         << c.scenario;
   }
 }
 
 TEST_F(ClientTest, ServerVersion2IsAnsweredWith0AndFails) {
   ASSERT_TRUE(service.Start(pipe, "handshake-version 2\n"));
-  std::string path = "\\\\.\\pipe\\" + pipe;
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                         FILE_FLAG_OVERLAPPED, nullptr);
-  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  tarvixlib::comm::CUniqueConnection h = tarvixlib::comm::OwnPipe(CreateFileA(
+      tarvixlib::comm::PipePath(tarvixlib::comm::kLocalHost, pipe.c_str()).GetString(),
+      GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
+  ASSERT_TRUE(h);
   tarvixlib::comm::CTarvixConnection connection;
-  connection.Attach(h, nullptr, 5000);
+  connection.Attach(std::move(h), nullptr, 5000);
   tarvixlib::comm::ConnectParams params;
   params.appType = kMailAddinType;
-  EXPECT_EQ(connection.ClientHandshake(params), tarvixlib::comm::kHandshakeWrongVersion);
+  EXPECT_EQ(connection.ClientHandshake(params), tarvixlib::comm::HandshakeResult::kWrongVersion);
   EXPECT_TRUE(service.WaitFor("client answered 0", 5000)) << service.Output();
   connection.Close();
 
   Client client(pipe);
   CNopCommand nop;
-  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendHostReachable);
+  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::SendResult::kHostReachable);
   EXPECT_EQ(nop.GetReturnCode(), kReturnInitial);
 }
 
@@ -185,9 +224,9 @@ TEST_F(ClientTest, HungServiceReleasesTheCallerAfterTheTimeLimit) {
   Client client(pipe, 1500);
   CNopCommand nop;
   DWORD start = GetTickCount();
-  int result = client.comm.SendLocal(nop, false, nullptr);
+  SendResult result = client.comm.SendLocal(nop, false, nullptr);
   DWORD spent = GetTickCount() - start;
-  EXPECT_EQ(result, host::kSendFailed);
+  EXPECT_EQ(result, host::SendResult::kFailed);
   EXPECT_EQ(nop.GetReturnCode(), kReturnFailed);
   EXPECT_GE(spent, 1000u);
   EXPECT_LT(spent, 15000u);
@@ -216,11 +255,11 @@ TEST_F(ClientTest, AnAbortBetweenSendsDoesNotCancelTheNextOne) {
   ASSERT_TRUE(service.Start(pipe, ""));
   Client client(pipe);
   CNopCommand first;
-  ASSERT_EQ(client.comm.SendLocal(first, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(first, false, nullptr), host::SendResult::kOk);
   client.comm.Dispatcher().Abort();
   for (int i = 0; i < 3; ++i) {
     CNopCommand next;
-    EXPECT_EQ(client.comm.SendLocal(next, false, nullptr), host::kSendOk) << i;
+    EXPECT_EQ(client.comm.SendLocal(next, false, nullptr), host::SendResult::kOk) << i;
     EXPECT_EQ(next.GetReturnCode(), kReturnSuccess);
   }
   EXPECT_TRUE(service.WaitForCount("NOP -> 100", 4, 5000)) << service.Output();
@@ -256,7 +295,7 @@ TEST_F(ClientTest, DelayedReplyArrivesWithinTheLimit) {
   ASSERT_TRUE(service.Start(pipe, "fault NOP delay 700\n"));
   Client client(pipe, 5000);
   CNopCommand nop;
-  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendOk);
+  EXPECT_EQ(client.comm.SendLocal(nop, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(nop.GetReturnCode(), kReturnSuccess);
 }
 
@@ -284,7 +323,7 @@ TEST_F(ClientTest, VerdictsOfTheService) {
     scan.from.Set("anna@example.com");
     scan.subject.Set("Files");
     scan.content.SetBytes(c.content.data(), c.content.size());
-    ASSERT_EQ(client.comm.SendLocal(scan, false, nullptr), host::kSendOk) << c.file;
+    ASSERT_EQ(client.comm.SendLocal(scan, false, nullptr), host::SendResult::kOk) << c.file;
     EXPECT_STREQ(scan.scanRet.Get().GetString(), c.scanRet) << c.file;
     const CMyStringA& detail = scan.IsVirus() ? scan.sigName.Get() : scan.errorString.Get();
     EXPECT_STREQ(detail.GetString(), c.detail) << c.file;
@@ -304,7 +343,7 @@ TEST_F(ClientTest, VerdictsOfTheService) {
     mime.Write(m.body.data(), m.body.size());
     CScanSpamCommand spam(&mime);
     spam.subject.Set(m.subject);
-    ASSERT_EQ(client.comm.SendLocal(spam, false, nullptr), host::kSendOk) << m.subject;
+    ASSERT_EQ(client.comm.SendLocal(spam, false, nullptr), host::SendResult::kOk) << m.subject;
     EXPECT_EQ(spam.Verdict(), m.verdict) << m.subject;
   }
   EXPECT_EQ(service.Count("connected:"), 1u);
@@ -320,16 +359,16 @@ TEST_F(ClientTest, ScriptedCommandsAndARefusedListener) {
     CStringParam mainPath{"MAIN_PATH_W", ""};
     Status() : CTarvixPipeCommand("GET_TARVIXSTATUS", 0) { AddResponseParam(mainPath); }
   } status;
-  ASSERT_EQ(client.comm.SendLocal(status, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(status, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(status.GetReturnCode(), kReturnSuccess);
   EXPECT_STREQ(status.mainPath.Get().GetString(), "C:\\Program Files\\Zelvok");
 
   CTarvixPipeCommand listener("START_LISTENER", 0);
-  ASSERT_EQ(client.comm.SendLocal(listener, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(listener, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(listener.GetReturnCode(), 170);
 
   CTarvixPipeCommand unknown("NO_SUCH_COMMAND", 0);
-  ASSERT_EQ(client.comm.SendLocal(unknown, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(unknown, false, nullptr), host::SendResult::kOk);
   EXPECT_EQ(unknown.GetReturnCode(), kReturnUnknownCommand);
 }
 
@@ -357,7 +396,7 @@ TEST_F(ClientTest, UnloadSaysGoodbyeOnTheKeptConnection) {
   {
     Client client(pipe);
     CNopCommand nop;
-    ASSERT_EQ(client.comm.SendLocal(nop, false, nullptr), host::kSendOk);
+    ASSERT_EQ(client.comm.SendLocal(nop, false, nullptr), host::SendResult::kOk);
   }
   EXPECT_TRUE(service.WaitFor("[1] closed", 5000)) << service.Output();
   EXPECT_EQ(service.Count("[1] CLOSE_CONNECTION -> 100"), 1u) << service.Output();
@@ -367,14 +406,14 @@ TEST_F(ClientTest, ConcurrentSendersSerializeOnTheKeptConnection) {
   ASSERT_TRUE(service.Start(pipe, "fault NOP delay 5\n"));
   Client client(pipe);
   CNopCommand warmUp;
-  ASSERT_EQ(client.comm.SendLocal(warmUp, false, nullptr), host::kSendOk);
+  ASSERT_EQ(client.comm.SendLocal(warmUp, false, nullptr), host::SendResult::kOk);
   std::atomic<int> ok{0};
   std::vector<std::thread> senders;
   for (int t = 0; t < 4; ++t) {
     senders.emplace_back([&] {
       for (int i = 0; i < 10; ++i) {
         CNopCommand nop;
-        if (client.comm.SendLocal(nop, false, nullptr) == host::kSendOk &&
+        if (client.comm.SendLocal(nop, false, nullptr) == host::SendResult::kOk &&
             nop.GetReturnCode() == kReturnSuccess)
           ++ok;
       }
@@ -397,18 +436,173 @@ TEST_F(ClientTest, HostNamesDifferingInCaseShareOneKeptConnection) {
     params.appType = kMailAddinType;
     ASSERT_TRUE(session.OpenPipe(".", pipe.c_str(), params));
     CMyTransferableLock lock(false);
-    ASSERT_TRUE(client.comm.StoreConnection("Mail-Host.Example", session,
-                                            reinterpret_cast<intptr_t>(session.Handle()), lock));
-    session.Detach();
+    tarvixlib::comm::CUniqueConnection handle = session.Detach();
+    ASSERT_TRUE(client.comm.StoreConnection("Mail-Host.Example", session, handle, lock));
   }
   for (const char* name : {"MAIL-HOST.EXAMPLE", "mail-host.example", "Mail-Host.Example"}) {
     CNopCommand nop;
-    EXPECT_EQ(client.comm.SendNow(nop, name, false, nullptr), host::kSendOk) << name;
+    EXPECT_EQ(client.comm.SendNow(nop, name, false, nullptr), host::SendResult::kOk) << name;
     EXPECT_EQ(nop.GetReturnCode(), kReturnSuccess) << name;
   }
   EXPECT_EQ(client.comm.Count(), 1u);
   EXPECT_TRUE(service.WaitForCount("NOP -> 100", 3, 5000)) << service.Output();
   EXPECT_EQ(service.Count("connected:"), 1u) << service.Output();
+}
+
+// A peer that sends its reply one byte per pause, each pause well within
+// the I/O limit, is cut off once the exchange's bound has passed: code 2,
+// the connection dropped, and no second attempt on a fresh connection. The
+// floor rate decides how much time the bytes earn.
+TEST_F(ClientTest, ATricklingReplyIsBoundedByTheExchange) {
+  ASSERT_TRUE(service.Start(pipe, std::string(kSlowCommand) + "fault SLOW trickle 100\n"));
+  struct {
+    uint32_t floorBytesPerSecond;
+    SendResult result;
+  } cases[] = {
+      // 1 MiB/s: the 10 bytes a second of the peer earn nothing to speak of.
+      {tarvixlib::comm::CExchangeClock::kDefaultFloorBytesPerSecond, SendResult::kFailed},
+      // 5 bytes a second: each byte earns 200 ms, more than its pause.
+      {5, SendResult::kOk},
+  };
+  size_t nops = 0;
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.floorBytesPerSecond);
+    Client client(pipe, 1000);
+    client.comm.Dispatcher().SetExchangeFloorRate(c.floorBytesPerSecond);
+    CNopCommand warmUp;  // a kept connection, so that a retry would be possible
+    ASSERT_EQ(client.comm.SendLocal(warmUp, false, nullptr), SendResult::kOk);
+    ASSERT_TRUE(service.WaitForCount("NOP -> 100", ++nops, 5000)) << service.Output();
+    size_t connected = service.Count("connected:");
+    CTarvixPipeCommand slow("SLOW", 0);
+    DWORD start = GetTickCount();
+    EXPECT_EQ(client.comm.SendLocal(slow, false, nullptr), c.result);
+    DWORD spent = GetTickCount() - start;
+    if (c.result == SendResult::kFailed) {
+      EXPECT_EQ(slow.GetReturnCode(), kReturnFailed);
+      EXPECT_GE(spent, 900u) << "the I/O limit is granted";
+      EXPECT_LT(spent, 4000u) << "the whole reply would take over 7 s";
+      EXPECT_EQ(client.comm.Count(), 0u) << "the connection is dropped";
+      // The next command connects afresh; by the time the service shows it,
+      // a second attempt of SLOW would have shown too.
+      CNopCommand next;
+      ASSERT_EQ(client.comm.SendLocal(next, false, nullptr), SendResult::kOk);
+      ASSERT_TRUE(service.WaitForCount("NOP -> 100", ++nops, 5000)) << service.Output();
+      EXPECT_EQ(service.Count("connected:"), connected + 1) << "SLOW was not sent again afresh";
+    } else {
+      EXPECT_EQ(slow.GetReturnCode(), kReturnSuccess);
+      EXPECT_GT(spent, 4000u) << "the reply took its time";
+      EXPECT_EQ(client.comm.Count(), 1u);
+    }
+  }
+}
+
+// A sender waiting for its turn behind a trickling exchange waits no longer
+// than that exchange's bound: the connection is dropped, its lock closed,
+// and the waiter goes on to a fresh connection.
+TEST_F(ClientTest, SendersWaitingBehindAStuckExchangeAreFreedByItsBound) {
+  ASSERT_TRUE(service.Start(pipe, std::string(kSlowCommand) + "fault SLOW trickle 300\n"));
+  Client client(pipe, 1500);
+  CNopCommand warmUp;
+  ASSERT_EQ(client.comm.SendLocal(warmUp, false, nullptr), SendResult::kOk);
+  CTarvixPipeCommand slow("SLOW", 0);
+  SenderThread stuck(client.comm, slow);
+  ASSERT_TRUE(service.WaitFor("SLOW: trickling the reply", 10000)) << service.Output();
+  CNopCommand waiting;
+  DWORD start = GetTickCount();
+  EXPECT_EQ(client.comm.SendLocal(waiting, false, nullptr), SendResult::kOk);
+  DWORD spent = GetTickCount() - start;
+  EXPECT_EQ(waiting.GetReturnCode(), kReturnSuccess);
+  EXPECT_LT(spent, 8000u) << "the stuck reply alone would take over 20 s";
+  stuck.thread.join();
+  EXPECT_EQ(stuck.result.load(), SendResult::kFailed);
+  EXPECT_EQ(slow.GetReturnCode(), kReturnFailed);
+  EXPECT_TRUE(service.WaitFor("[2] NOP -> 100", 5000)) << "the waiter connected afresh";
+}
+
+// Closing the kept connections while a send is in flight waits for it: the
+// goodbye goes out after its reply, never into the middle of its exchange.
+TEST_F(ClientTest, ClosingKeptConnectionsWaitsForTheSendInFlight) {
+  ASSERT_TRUE(service.Start(pipe, "fault NOP delay 1500\n"));
+  Client client(pipe);
+  CNopCommand nop;
+  SenderThread sender(client.comm, nop);
+  ASSERT_TRUE(service.WaitFor("[1] NOP: holding the reply", 10000)) << service.Output();
+  client.comm.CloseAllConnections();
+  sender.thread.join();
+  EXPECT_EQ(sender.result.load(), SendResult::kOk);
+  EXPECT_EQ(nop.GetReturnCode(), kReturnSuccess);
+  EXPECT_TRUE(service.WaitFor("[1] closed", 5000)) << service.Output();
+  EXPECT_EQ(service.Count("arrived before the reply"), 0u) << service.Output();
+  EXPECT_EQ(service.Count("[1] CLOSE_CONNECTION -> 100"), 1u) << service.Output();
+  EXPECT_EQ(client.comm.Count(), 0u);
+}
+
+// Unloading while one send is in the middle of its exchange and another
+// waits for its turn: both are aborted and waited for, nothing is written
+// into the exchange, and the connection is closed once.
+TEST_F(ClientTest, UnloadAbortsSendsInFlightAndClosesEachConnectionOnce) {
+  ASSERT_TRUE(service.Start(pipe, "fault NOP delay 5000\n"));
+  CountedCloses closes;
+  // Each send reports its attempt to the observers just before it lets go
+  // of the client.
+  struct Attempts : CMyObserver<tarvixlib::comm::CClientUnreachableEvent> {
+    void OnEvent(CMyEventSource<tarvixlib::comm::CClientUnreachableEvent>&,
+                 const tarvixlib::comm::CClientUnreachableEvent&) override {
+      ++reported;
+    }
+    std::atomic<int> reported{0};
+  } attempts;
+  auto client = std::make_unique<Client>(pipe);
+  client->comm.AddObserver(&attempts);
+  CNopCommand first, second;
+  SenderThread inExchange(client->comm, first);
+  ASSERT_TRUE(service.WaitFor("[1] NOP: holding the reply", 10000)) << service.Output();
+  SenderThread waiting(client->comm, second);
+  Sleep(200);  // the second sender waits for the connection's lock
+  DWORD start = GetTickCount();
+  client.reset();
+  DWORD spent = GetTickCount() - start;
+  EXPECT_EQ(attempts.reported.load(), 2)
+      << "unloading waits for the send in flight and for the one waiting for its turn";
+  EXPECT_LT(spent, 4000u) << "aborted, not waited out";
+  inExchange.thread.join();
+  waiting.thread.join();
+  EXPECT_LT(inExchange.spent.load(), 8000u);
+  EXPECT_LT(waiting.spent.load(), 8000u);
+  EXPECT_EQ(first.GetReturnCode(), kReturnFailed);
+  EXPECT_NE(second.GetReturnCode(), kReturnSuccess);
+  EXPECT_TRUE(service.WaitFor("[1] closed", 10000)) << service.Output();
+  EXPECT_EQ(service.Count("arrived before the reply"), 0u) << service.Output();
+  EXPECT_EQ(service.Count("CLOSE_CONNECTION"), 0u) << "no goodbye inside an exchange";
+  EXPECT_EQ(static_cast<size_t>(closes.Count()), service.Count("connected:"))
+      << "each connection closed once";
+}
+
+// The process log pool refers to the client's logs until the client is
+// gone; the client's context log must outlive that reference.
+TEST(ClientUnload, TheContextLogOutlivesTheProcessPoolsReference) {
+  struct ProbeLog : CMyLog {
+    ProbeLog(std::atomic<int>& during, std::atomic<int>& late) : during_(during), late_(late) {
+      EnableAllLevels();
+    }
+    ~ProbeLog() override {
+      ending_ = true;
+      CMyLogPool::ProcessPool().LogAlert("written while the client goes");
+      Close();
+    }
+    void Write(uint32_t, const char*, va_list) override { ++(ending_ ? late_ : during_); }
+    std::atomic<int>& during_;
+    std::atomic<int>& late_;
+    bool ending_ = false;
+  };
+  std::atomic<int> during{0}, late{0};
+  {
+    CSimpleTarvixComm client(tarvixlib::comm::kLocalHost, kMailAddinType, kServiceTypeBits, 0, 1000,
+                             new ProbeLog(during, late));
+    CMyLogPool::ProcessPool().LogAlert("written while the client lives");
+  }
+  EXPECT_EQ(during.load(), 1) << "the process pool reaches the context log";
+  EXPECT_EQ(late.load(), 0) << "nothing reaches it once it is being destroyed";
 }
 
 }  // namespace

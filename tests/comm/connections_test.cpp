@@ -31,13 +31,36 @@ struct ReachLog : CMyObserver<comm::CClientUnreachableEvent> {
   std::vector<std::string> seen;
 };
 
+// Made-up handle values stand for connections here; the closer only counts
+// them, so none of them reaches the system.
+std::vector<intptr_t>* g_closed = nullptr;
+void CountClose(const comm::ConnectionHandle& h) {
+  if (g_closed) g_closed->push_back(reinterpret_cast<intptr_t>(h.value));
+}
+struct FakeHandles {
+  FakeHandles() : previous(comm::SetConnectionCloser(&CountClose)) { g_closed = &closed; }
+  ~FakeHandles() {
+    comm::SetConnectionCloser(previous);
+    g_closed = nullptr;
+  }
+  std::vector<intptr_t> closed;
+  comm::ConnectionCloser previous;
+};
+
+comm::CUniqueConnection Fake(intptr_t value) {
+  return comm::OwnPipe(reinterpret_cast<platform::FileHandle>(value));
+}
+intptr_t ValueOf(const CStoredConnection* c) { return reinterpret_cast<intptr_t>(c->Handle()); }
+
 bool Store(CConnectionStore& store, const char* host, intptr_t handle) {
   comm::CTarvixConnectionContext peer;
   CMyTransferableLock lock(false);
-  return store.StoreConnection(host, peer, handle, lock);
+  comm::CUniqueConnection h = Fake(handle);
+  return store.StoreConnection(host, peer, h, lock);
 }
 
 TEST(ConnectionStore, OneConnectionPerHostWhateverTheCase) {
+  FakeHandles fakes;
   CConnectionStore store;
   EventLog events;
   store.AddObserver(&events);
@@ -46,7 +69,7 @@ TEST(ConnectionStore, OneConnectionPerHostWhateverTheCase) {
   EXPECT_EQ(store.Count(), 1u);
   CStoredConnection* found = store.FindConnection("MAIL.example.com", false);
   ASSERT_NE(found, nullptr);
-  EXPECT_EQ(found->Handle(), 11);
+  EXPECT_EQ(ValueOf(found), 11);
   store.ReturnConnection(found);
   EXPECT_TRUE(store.RemoveConnection("mail.EXAMPLE.com"));
   EXPECT_EQ(store.FindConnection("mail.example.com", false), nullptr);
@@ -56,10 +79,13 @@ TEST(ConnectionStore, OneConnectionPerHostWhateverTheCase) {
 }
 
 TEST(ConnectionStore, StoredLockStateTravelsIntoTheStore) {
+  FakeHandles fakes;
   CConnectionStore store;
   comm::CTarvixConnectionContext peer;
   CMyTransferableLock owned(true);
-  store.StoreConnection(".", peer, 5, owned);
+  comm::CUniqueConnection h = Fake(5);
+  store.StoreConnection(".", peer, h, owned);
+  EXPECT_FALSE(h) << "the handle moved into the store";
   EXPECT_TRUE(owned.IsClosed()) << "the events moved into the store";
   CStoredConnection* found = store.FindConnection(".", false);
   ASSERT_NE(found, nullptr);
@@ -95,6 +121,7 @@ struct SecondSender {
 };
 
 TEST(ConnectionStore, SecondSenderWaitsUntilTheFirstReleases) {
+  FakeHandles fakes;
   CConnectionStore store;
   Store(store, ".", 7);
   CStoredConnection* mine = store.FindConnection(".", true);
@@ -111,6 +138,7 @@ TEST(ConnectionStore, SecondSenderWaitsUntilTheFirstReleases) {
 }
 
 TEST(ConnectionStore, DroppingAConnectionFailsItsWaitersAndFreesItLast) {
+  FakeHandles fakes;
   CConnectionStore store;
   Store(store, ".", 7);
   CStoredConnection* mine = store.FindConnection(".", true);
@@ -125,11 +153,13 @@ TEST(ConnectionStore, DroppingAConnectionFailsItsWaitersAndFreesItLast) {
   other.thread.join();
   EXPECT_EQ(other.outcome.load(), -1);
   EXPECT_TRUE(other.sawLetGo) << "failed by the drop, not before it";
-  EXPECT_EQ(mine->Handle(), -1) << "still alive while referenced";
+  EXPECT_FALSE(mine->HasHandle()) << "still alive while referenced";
+  EXPECT_EQ(fakes.closed, std::vector<intptr_t>{7}) << "closed once, when dropped";
   store.ReturnConnection(mine);  // freed here (the sanitizers watch)
 }
 
 TEST(ConnectionStore, RemovingOnlyTheStaleEntry) {
+  FakeHandles fakes;
   CConnectionStore store;
   Store(store, ".", 1);
   CStoredConnection* stale = store.FindConnection(".", false);
@@ -138,12 +168,13 @@ TEST(ConnectionStore, RemovingOnlyTheStaleEntry) {
   EXPECT_FALSE(store.RemoveConnection(".", stale));
   CStoredConnection* fresh = store.FindConnection(".", false);
   ASSERT_NE(fresh, nullptr);
-  EXPECT_EQ(fresh->Handle(), 2);
+  EXPECT_EQ(ValueOf(fresh), 2);
   store.ReturnConnection(fresh);
   store.ReturnConnection(stale);
 }
 
 TEST(ConnectionStore, TakeAllEmptiesTheStore) {
+  FakeHandles fakes;
   CConnectionStore store;
   for (const char* h : {"a", "b", "c"}) Store(store, h, 1);
   CStoredConnection* taken[2];
@@ -157,26 +188,32 @@ TEST(ConnectionStore, TakeAllEmptiesTheStore) {
 }
 
 TEST(ConnectionManager, AttemptsAndTheReachableHosts) {
+  using commands::comm::host::SendResult;
   struct {
-    int result;
+    SendResult result;
     const char* event;  // null: no event
     bool known;
   } cases[] = {
-      {0, "h up", true},  {-1, "h up", true},    {-3, "h up", true},
-      {-2, "h down", false}, {-4, "h down", false}, {1, nullptr, false},
+      {SendResult::kOk, "h up", true},
+      {SendResult::kFailed, "h up", true},
+      {SendResult::kHostReachable, "h up", true},
+      {SendResult::kNoConnection, "h down", false},
+      {SendResult::kHostAnswered, "h down", false},
+      {SendResult::kWrongPeer, nullptr, false},
   };
   for (auto& c : cases) {
     CConnectionManager manager(CConnectionManager::kNamedPipe);
     ReachLog log;
     manager.AddObserver(&log);
-    manager.ReportAttempt("h", 0, 0);  // known before
+    manager.ReportAttempt("h", 0, SendResult::kOk);  // known before
     log.seen.clear();
     manager.ReportAttempt("H", 1000, c.result);
     if (c.event)
-      EXPECT_EQ(log.seen, std::vector<std::string>{std::string("H") + (c.event + 1)}) << c.result;
+      EXPECT_EQ(log.seen, std::vector<std::string>{std::string("H") + (c.event + 1)})
+          << SendResultName(c.result);
     else
-      EXPECT_TRUE(log.seen.empty()) << c.result;
-    EXPECT_EQ(manager.IsKnownReachable("h"), c.known) << c.result;
+      EXPECT_TRUE(log.seen.empty()) << SendResultName(c.result);
+    EXPECT_EQ(manager.IsKnownReachable("h"), c.known) << SendResultName(c.result);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "comm_printers.h"
 
 namespace tarvixlib {
 namespace comm {
@@ -85,7 +86,7 @@ TEST(ClientHandshake, AcceptsAVersionOneServerAndAnswersWithItsRecord) {
   in.Write(sent.data(), sent.size());
   in.Seek(0, nullptr, 0);
   CTarvixConnectionContext context;
-  EXPECT_EQ(RunClientHandshake(in, out, own, context), 0);
+  EXPECT_EQ(RunClientHandshake(in, out, own, context), HandshakeResult::kOk);
   EXPECT_EQ(Contents(out), Word(1) + Word(460) + Bytes(own));
   EXPECT_EQ(context.PeerAppType(), 0x1001u);
   EXPECT_EQ(context.PeerProcessId(), 4242u);
@@ -103,21 +104,22 @@ TEST(ClientHandshake, ServerRepliesTable) {
   struct Case {
     const char* what;
     std::string input;
-    int result;
+    HandshakeResult result;
     std::string reply;
   } cases[] = {
-      {"nothing", "", kHandshakeNoVersion, ""},
-      {"half a version word", "\x01\x00", kHandshakeNoVersion, ""},
-      {"version 2", Word(2), kHandshakeWrongVersion, Word(0)},
-      {"version 0", Word(0) + Word(460) + full, kHandshakeWrongVersion, Word(0)},
-      {"length 7", Word(1) + Word(7) + full, kHandshakeRecordUnread, ownReply},
-      {"length 4097", Word(1) + Word(4097) + std::string(4089, 'x'), kHandshakeRecordUnread,
+      {"nothing", "", HandshakeResult::kNoVersion, ""},
+      {"half a version word", "\x01\x00", HandshakeResult::kNoVersion, ""},
+      {"version 2", Word(2), HandshakeResult::kWrongVersion, Word(0)},
+      {"version 0", Word(0) + Word(460) + full, HandshakeResult::kWrongVersion, Word(0)},
+      {"length 7", Word(1) + Word(7) + full, HandshakeResult::kRecordUnread, ownReply},
+      {"length 4097", Word(1) + Word(4097) + std::string(4089, 'x'), HandshakeResult::kRecordUnread,
        ownReply},
-      {"length 4096", Word(1) + Word(4096) + full + std::string(4088 - 452, 'x'), 0, ownReply},
-      {"length 8: an empty record", Word(1) + Word(8), 0, ownReply},
-      {"record cut short", Word(1) + Word(460) + full.substr(0, 100), kHandshakeRecordUnread,
-       ownReply},
-      {"no length word", Word(1), kHandshakeRecordUnread, ownReply},
+      {"length 4096", Word(1) + Word(4096) + full + std::string(4088 - 452, 'x'),
+       HandshakeResult::kOk, ownReply},
+      {"length 8: an empty record", Word(1) + Word(8), HandshakeResult::kOk, ownReply},
+      {"record cut short", Word(1) + Word(460) + full.substr(0, 100),
+       HandshakeResult::kRecordUnread, ownReply},
+      {"no length word", Word(1), HandshakeResult::kRecordUnread, ownReply},
   };
   for (const Case& c : cases) {
     CMyStreamBuf in, out;
@@ -140,7 +142,8 @@ TEST(ClientHandshake, ShortRecordIsZeroFilled) {
   in.Write(sent.data(), sent.size());
   in.Seek(0, nullptr, 0);
   CTarvixConnectionContext context;
-  ASSERT_EQ(RunClientHandshake(in, out, MakeRecord(0x2002, 1, "", ""), context), 0);
+  ASSERT_EQ(RunClientHandshake(in, out, MakeRecord(0x2002, 1, "", ""), context),
+            HandshakeResult::kOk);
   EXPECT_EQ(context.PeerAppType(), 0x4004u);
   EXPECT_EQ(std::string(context.PeerDisplayName()), std::string(100, 'n'))
       << "the name ends where the received bytes end";
@@ -155,12 +158,15 @@ TEST(ClientHandshake, WriteFailures) {
     std::string input;
     size_t room;
     size_t writeBuffer;
-    int result;
+    HandshakeResult result;
   } cases[] = {
-      {"record refused", Word(1) + Word(460) + Bytes(server), 100, 0, kHandshakeRecordUnsent},
-      {"record refused after a bad read", Word(1) + Word(7), 100, 0, kHandshakeRecordUnsent},
-      {"version answer flushed late", Word(2), 0, 16, kHandshakeWrongVersion},
-      {"version answer refused, nothing left to flush", Word(2), 1, 2, kHandshakeWrongVersion},
+      {"record refused", Word(1) + Word(460) + Bytes(server), 100, 0,
+       HandshakeResult::kRecordUnsent},
+      {"record refused after a bad read", Word(1) + Word(7), 100, 0,
+       HandshakeResult::kRecordUnsent},
+      {"version answer flushed late", Word(2), 0, 16, HandshakeResult::kWrongVersion},
+      {"version answer refused, nothing left to flush", Word(2), 1, 2,
+       HandshakeResult::kWrongVersion},
   };
   for (const Case& c : cases) {
     CMyStreamBuf in;
@@ -182,15 +188,20 @@ TEST(ServerHandshake, SpeaksFirstAndStoresTheClient) {
     const char* what;
     std::string input;
     size_t room;
-    int result;
+    ServerHandshakeResult result;
   } cases[] = {
-      {"a version 1 client", Word(1) + Word(460) + Bytes(client), 1 << 20, 0},
-      {"any client version is accepted", Word(7) + Word(460) + Bytes(client), 1 << 20, 0},
-      {"no version word", "", 1 << 20, kServerNoClientVersion},
-      {"length 4097", Word(1) + Word(4097), 1 << 20, kServerClientRecordUnread},
-      {"record cut short", Word(1) + Word(460) + "abc", 1 << 20, kServerClientRecordUnread},
-      {"version word refused", Word(1) + Word(460) + Bytes(client), 0, kServerVersionUnsent},
-      {"record refused", Word(1) + Word(460) + Bytes(client), 10, kServerRecordUnsent},
+      {"a version 1 client", Word(1) + Word(460) + Bytes(client), 1 << 20,
+       ServerHandshakeResult::kOk},
+      {"any client version is accepted", Word(7) + Word(460) + Bytes(client), 1 << 20,
+       ServerHandshakeResult::kOk},
+      {"no version word", "", 1 << 20, ServerHandshakeResult::kNoClientVersion},
+      {"length 4097", Word(1) + Word(4097), 1 << 20, ServerHandshakeResult::kClientRecordUnread},
+      {"record cut short", Word(1) + Word(460) + "abc", 1 << 20,
+       ServerHandshakeResult::kClientRecordUnread},
+      {"version word refused", Word(1) + Word(460) + Bytes(client), 0,
+       ServerHandshakeResult::kVersionUnsent},
+      {"record refused", Word(1) + Word(460) + Bytes(client), 10,
+       ServerHandshakeResult::kRecordUnsent},
   };
   for (const Case& c : cases) {
     CMyStreamBuf in;
@@ -199,7 +210,7 @@ TEST(ServerHandshake, SpeaksFirstAndStoresTheClient) {
     in.Seek(0, nullptr, 0);
     CTarvixConnectionContext context;
     EXPECT_EQ(RunServerHandshake(in, out, own, context), c.result) << c.what;
-    if (c.result == 0) {
+    if (c.result == ServerHandshakeResult::kOk) {
       EXPECT_EQ(Contents(out), Word(1) + Word(460) + Bytes(own)) << c.what;
       EXPECT_EQ(context.PeerAppType(), 0x2002u);
       EXPECT_EQ(context.PeerProcessId(), 99u);

@@ -6,100 +6,68 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <functional>
+#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "foundation/byteorder.h"
+#include "kit/names.h"
+#include "kit/pipes.h"
+
 namespace tarvixlib {
 namespace comm {
 namespace {
 
-std::string UniquePipeName(const char* what) {
-  static int serial = 0;
-  return std::string("tarvix-test-") + what + "-" + std::to_string(GetCurrentProcessId()) + "-" +
-         std::to_string(++serial);
-}
+using testkit::CPipeServer;
+using testkit::UniquePipeName;
 
 ConnectParams AddinParams() {
   ConnectParams p;
-  p.appType = 0x2002;
+  p.appType = kMailAddinType;
   p.processId = GetCurrentProcessId();
   return p;
 }
 
-// Serves instances of one pipe on a thread; each connected instance is
-// handed to `serve`, then closed. Stops when asked or after `instances`.
-class PipeServer {
+std::string PathOf(const std::string& name) {
+  return PipePath(kLocalHost, name.c_str()).GetString();
+}
+
+// Lends a handle that someone else owns (the pipe server) to a pipe for
+// the scope, and takes it back without closing it.
+class CLent {
 public:
-  using Serve = std::function<void(HANDLE)>;
-  PipeServer(const std::string& name, int instances, Serve serve)
-      : path_(PipePath(".", name.c_str()).GetString()), serve_(std::move(serve)) {
-    // The first instance exists before the client looks for it.
-    HANDLE first = NewInstance();
-    thread_ = std::thread([this, first, instances] {
-      HANDLE h = first;
-      for (int i = 0; i < instances && !stop_; ++i) {
-        if (i > 0) h = NewInstance();
-        if (h == INVALID_HANDLE_VALUE) break;
-        OVERLAPPED ov = {};
-        ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        BOOL ok = ConnectNamedPipe(h, &ov);
-        DWORD error = GetLastError();
-        if (!ok && error == ERROR_IO_PENDING) {
-          while (!stop_ && WaitForSingleObject(ov.hEvent, 50) == WAIT_TIMEOUT) {
-          }
-          DWORD n;
-          ok = !stop_ && GetOverlappedResult(h, &ov, &n, FALSE);
-        } else if (!ok && error == ERROR_PIPE_CONNECTED) {
-          ok = TRUE;
-        }
-        CloseHandle(ov.hEvent);
-        if (ok) {
-          ++served_;
-          serve_(h);
-        }
-        CancelIo(h);
-        DisconnectNamedPipe(h);
-        CloseHandle(h);
-      }
-    });
+  CLent(TarvixPipe& pipe, HANDLE h, uint32_t limitMs) : pipe_(pipe) {
+    pipe_.Attach(OwnPipe(h), nullptr, limitMs);
   }
-  ~PipeServer() {
-    stop_ = true;
-    thread_.join();
+  ~CLent() {
+    ConnectionHandle back = pipe_.Detach().Release();
+    (void)back;
   }
-  int Served() const { return served_; }
 
 private:
-  HANDLE NewInstance() {
-    return CreateNamedPipeA(path_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                            PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT,
-                            PIPE_UNLIMITED_INSTANCES, 65536, 65536, 0, nullptr);
-  }
-  std::string path_;
-  Serve serve_;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> served_{0};
-  std::thread thread_;
+  TarvixPipe& pipe_;
 };
 
 // Raw overlapped I/O for the scripted server ends.
 bool RawWrite(HANDLE h, const void* data, DWORD length) {
   TarvixPipe pipe;
-  pipe.Attach(h, nullptr, 5000);
-  bool ok = pipe.WriteStream().WriteBuffered(data, length) == length &&
-            pipe.WriteStream().FlushWriteBuffer() >= 0;
-  pipe.Detach();
-  return ok;
+  CLent lent(pipe, h, 5000);
+  return pipe.WriteStream().WriteBuffered(data, length) == length &&
+         pipe.WriteStream().FlushWriteBuffer() >= 0;
 }
 bool RawRead(HANDLE h, void* data, DWORD length) {
   TarvixPipe pipe;
-  pipe.Attach(h, nullptr, 5000);
-  bool ok = pipe.ReadStream().ReadExact(data, length);
-  pipe.Detach();
-  return ok;
+  CLent lent(pipe, h, 5000);
+  return pipe.ReadStream().ReadExact(data, length);
+}
+
+// A client end of the pipe, opened the way OpenPipe does but without the
+// handshake.
+CUniqueConnection OpenClientEnd(const std::string& name) {
+  return OwnPipe(CreateFileA(PathOf(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
 }
 
 TEST(OpenPipe, NoServiceFailsAtOnceAfterFiveAttempts) {
@@ -119,10 +87,10 @@ TEST(OpenPipe, HandshakeWithARealServerEndInBothRoles) {
   std::atomic<uint32_t> clientType{0}, clientPid{0};
   std::atomic<int> serverResult{1};
   {
-    PipeServer server(name, 1, [&](HANDLE h) {
+    CPipeServer server(PathOf(name), 1, [&](HANDLE h) {
       CTarvixConnection end;
-      end.Attach(h, nullptr, 5000);
-      serverResult = end.ServerHandshake(0x1001);
+      CLent lent(end, h, 5000);
+      serverResult = static_cast<int>(end.ServerHandshake(kServiceType));
       clientType = end.PeerAppType();
       clientPid = end.PeerProcessId();
       // Say one line on the connection, then let the client close.
@@ -130,11 +98,10 @@ TEST(OpenPipe, HandshakeWithARealServerEndInBothRoles) {
       end.WriteStream().FlushWriteBuffer();
       char c;
       end.ReadStream().ReadExact(&c, 1);
-      end.Detach();
     });
     CTarvixConnection connection;
     ASSERT_TRUE(connection.OpenPipe(".", name.c_str(), AddinParams()));
-    EXPECT_EQ(connection.PeerAppType(), 0x1001u);
+    EXPECT_EQ(connection.PeerAppType(), kServiceType);
     EXPECT_EQ(connection.PeerProcessId(), GetCurrentProcessId());
     EXPECT_STREQ(connection.PeerDisplayName(), ".") << "whatever names the server sent";
     EXPECT_TRUE(connection.HostAnswered());
@@ -146,7 +113,7 @@ TEST(OpenPipe, HandshakeWithARealServerEndInBothRoles) {
     EXPECT_FALSE(connection.IsOpen());
   }
   EXPECT_EQ(serverResult.load(), 0);
-  EXPECT_EQ(clientType.load(), 0x2002u);
+  EXPECT_EQ(clientType.load(), kMailAddinType);
   EXPECT_EQ(clientPid.load(), GetCurrentProcessId());
 }
 
@@ -154,7 +121,7 @@ TEST(OpenPipe, AVersionTwoServerIsAnsweredWithZeroOnEveryAttempt) {
   std::string name = UniquePipeName("v2");
   std::vector<uint32_t> answers;
   std::mutex lock;
-  PipeServer server(name, 5, [&](HANDLE h) {
+  CPipeServer server(PathOf(name), 5, [&](HANDLE h) {
     uint32_t version = 2, answer = 0xFFFF;
     RawWrite(h, &version, 4);
     if (RawRead(h, &answer, 4)) {
@@ -169,44 +136,72 @@ TEST(OpenPipe, AVersionTwoServerIsAnsweredWithZeroOnEveryAttempt) {
   Sleep(100);
   std::lock_guard<std::mutex> guard(lock);
   ASSERT_FALSE(answers.empty());
-  for (uint32_t a : answers) EXPECT_EQ(a, 0u);
+  for (uint32_t a : answers) EXPECT_EQ(a, kHandshakeRefused);
 }
 
-TEST(OpenPipe, AHungServerReleasesTheCallerAfterTheTimeLimit) {
-  std::string name = UniquePipeName("hung");
-  PipeServer server(name, 5, [](HANDLE h) {
-    char c;
-    RawRead(h, &c, 1);  // says nothing; returns when the client goes away
-  });
-  CTarvixConnection connection;
-  connection.SetConnectTimeLimit(300);
-  uint64_t t0 = GetTickCount64();
-  EXPECT_FALSE(connection.OpenPipe(".", name.c_str(), AddinParams()));
-  uint64_t took = GetTickCount64() - t0;
-  EXPECT_GE(took, 250u) << "the handshake read waited for its limit";
-  EXPECT_LT(took, 4000u) << "five attempts at most, each bounded by 300 ms of I/O";
+// Sends its handshake one byte per pause, each pause within the I/O limit.
+void TrickleHandshake(HANDLE h) {
+  IdentityRecord record;
+  IdentityFields fields;
+  fields.appType = kServiceType;
+  BuildIdentityRecord(fields, record);
+  uint8_t hello[8 + kIdentityRecordSize];
+  StoreLe32(hello, kHandshakeVersion);
+  StoreLe32(hello + 4, kIdentityWireLength);
+  std::memcpy(hello + 8, record.bytes, sizeof record.bytes);
+  for (uint8_t byte : hello) {
+    if (!RawWrite(h, &byte, 1)) return;  // the client gave up
+    Sleep(50);
+  }
+}
+
+// A server that says nothing, or one that trickles its handshake: every
+// attempt ends once its limit has passed in all (the trickled handshake
+// alone would take 23 s).
+TEST(OpenPipe, AHungOrTricklingServerReleasesTheCallerAfterTheTimeLimit) {
+  struct {
+    const char* what;
+    CPipeServer::Serve serve;
+  } cases[] = {
+      {"hung", [](HANDLE h) {
+         char c;
+         RawRead(h, &c, 1);  // says nothing; returns when the client goes away
+       }},
+      {"trickling", TrickleHandshake},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string name = UniquePipeName(c.what);
+    CPipeServer server(PathOf(name), 5, c.serve);
+    CTarvixConnection connection;
+    connection.SetConnectTimeLimit(300);
+    uint64_t t0 = GetTickCount64();
+    EXPECT_FALSE(connection.OpenPipe(".", name.c_str(), AddinParams()));
+    uint64_t took = GetTickCount64() - t0;
+    EXPECT_GE(took, 250u) << "an attempt is granted its limit";
+    EXPECT_LT(took, 6000u) << "five attempts at most, each bounded by 300 ms in all";
+    EXPECT_FALSE(connection.IsOpen());
+  }
 }
 
 TEST(OpenPipe, ASignalledCancelEventMakesNoAttempt) {
-  HANDLE cancel = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  CUniqueHandle cancel(CreateEventW(nullptr, TRUE, TRUE, nullptr));
   CTarvixConnection connection;
-  connection.SetCancelEvent(cancel);
+  connection.SetCancelEvent(cancel.Get());
   EXPECT_FALSE(connection.OpenPipe(".", UniquePipeName("cancel").c_str(), AddinParams()));
   EXPECT_EQ(connection.LastOpenAttempts(), 0u);
-  CloseHandle(cancel);
 }
 
 TEST(TarvixPipe, SignallingTheCurrentEventEndsAWaitingRead) {
   std::string name = UniquePipeName("wake");
-  PipeServer server(name, 1, [](HANDLE h) {
+  CPipeServer server(PathOf(name), 1, [](HANDLE h) {
     char c;
     RawRead(h, &c, 1);
   });
-  HANDLE client = CreateFileA(PipePath(".", name.c_str()).GetString(), GENERIC_READ | GENERIC_WRITE,
-                              0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  ASSERT_NE(client, INVALID_HANDLE_VALUE);
+  CUniqueConnection client = OpenClientEnd(name);
+  ASSERT_TRUE(client);
   TarvixPipe pipe;
-  pipe.Attach(client, nullptr, 60000);
+  pipe.Attach(std::move(client), nullptr, 60000);
   EXPECT_EQ(pipe.CurrentEvent(), pipe.OwnEvent()) << "no event given: the own one";
   std::thread waker([&] {
     Sleep(150);
@@ -223,19 +218,19 @@ TEST(TarvixPipe, SignallingTheCurrentEventEndsAWaitingRead) {
 
 TEST(TarvixPipe, AttachDetachAndTakeOver) {
   std::string name = UniquePipeName("handover");
-  PipeServer server(name, 1, [](HANDLE h) {
+  CPipeServer server(PathOf(name), 1, [](HANDLE h) {
     RawWrite(h, "xy", 2);
     char c;
     RawRead(h, &c, 1);
   });
-  HANDLE client = CreateFileA(PipePath(".", name.c_str()).GetString(), GENERIC_READ | GENERIC_WRITE,
-                              0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-  ASSERT_NE(client, INVALID_HANDLE_VALUE);
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  CUniqueConnection opened = OpenClientEnd(name);
+  ASSERT_TRUE(opened);
+  platform::FileHandle client = opened.Get().value;
+  CUniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   TarvixPipe first, second;
-  first.Attach(client, event, 7000);
+  first.Attach(std::move(opened), event.Get(), 7000);
   EXPECT_EQ(first.IoTimeLimit(), 7000u);
-  EXPECT_EQ(first.CurrentEvent(), event);
+  EXPECT_EQ(first.CurrentEvent(), event.Get());
   char c = 0;
   ASSERT_TRUE(first.ReadStream().ReadExact(&c, 1));
   EXPECT_EQ(c, 'x');
@@ -244,36 +239,35 @@ TEST(TarvixPipe, AttachDetachAndTakeOver) {
   EXPECT_FALSE(first.IsOpen());
   EXPECT_EQ(first.CurrentEvent(), INVALID_HANDLE_VALUE);
   EXPECT_EQ(second.Handle(), client);
-  EXPECT_EQ(second.CurrentEvent(), event);
+  EXPECT_EQ(second.CurrentEvent(), event.Get());
   EXPECT_EQ(second.IoTimeLimit(), TarvixPipe::kDefaultIoTimeLimit) << "time limit unchanged";
   // The byte the first pipe had buffered is not replayed; the stream goes on
   // from the handle.
-  HANDLE h = second.Detach();
-  EXPECT_EQ(h, client);
+  CUniqueConnection back = second.Detach();
+  EXPECT_EQ(back.Get().value, client);
   EXPECT_FALSE(second.IsOpen());
   DWORD flags;
-  EXPECT_TRUE(GetNamedPipeHandleStateA(h, &flags, nullptr, nullptr, nullptr, nullptr, 0))
+  EXPECT_TRUE(GetNamedPipeHandleStateA(client, &flags, nullptr, nullptr, nullptr, nullptr, 0))
       << "detaching closes nothing";
-  second.Attach(h, nullptr, 0);
+  second.Attach(std::move(back), nullptr, 0);
   second.Close();
-  EXPECT_FALSE(GetNamedPipeHandleStateA(h, &flags, nullptr, nullptr, nullptr, nullptr, 0));
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT) << "a caller's event is never signalled";
-  CloseHandle(event);
+  EXPECT_FALSE(GetNamedPipeHandleStateA(client, &flags, nullptr, nullptr, nullptr, nullptr, 0));
+  EXPECT_EQ(WaitForSingleObject(event.Get(), 0), WAIT_TIMEOUT)
+      << "a caller's event is never signalled";
 }
 
-TEST(HostNames, DisplayRuleAndPipePath) {
+TEST(HostNames, DisplayRule) {
   EXPECT_STREQ(DisplayHostName(".").GetString(), ".");
   EXPECT_STREQ(DisplayHostName("server.example.test").GetString(), "server.example.test");
   EXPECT_STREQ(DisplayHostName("no-such-host-xyz.invalid").GetString(), "no-such-host-xyz.invalid");
-  EXPECT_STREQ(PipePath("", "").GetString(), "\\\\.\\pipe\\TarvixPipe");
-  EXPECT_STREQ(PipePath("host", "Other").GetString(), "\\\\host\\pipe\\Other");
 }
 
 TEST(OpenSocket, HandshakeOverLoopback) {
   WSADATA data;
   ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
-  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  ASSERT_NE(listener, INVALID_SOCKET);
+  CUniqueSocket listening(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  ASSERT_TRUE(listening);
+  SOCKET listener = listening.Get();
   sockaddr_in address = {};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -289,8 +283,8 @@ TEST(OpenSocket, HandshakeOverLoopback) {
     SOCKET s = accept(listener, nullptr, nullptr);
     if (s == INVALID_SOCKET) return;
     CTarvixConnection end(true);
-    end.Attach(reinterpret_cast<HANDLE>(s), nullptr, 5000);
-    serverResult = end.ServerHandshake(0x1001);
+    end.Attach(OwnSocket(reinterpret_cast<platform::FileHandle>(s)), nullptr, 5000);
+    serverResult = static_cast<int>(end.ServerHandshake(kServiceType));
     clientType = end.PeerAppType();
     char c;
     end.ReadStream().ReadExact(&c, 1);
@@ -299,13 +293,12 @@ TEST(OpenSocket, HandshakeOverLoopback) {
   CTarvixConnection connection;
   EXPECT_TRUE(connection.OpenSocket("127.0.0.1", port, AddinParams()));
   EXPECT_TRUE(connection.IsSocket());
-  EXPECT_EQ(connection.PeerAppType(), 0x1001u);
+  EXPECT_EQ(connection.PeerAppType(), kServiceType);
   EXPECT_EQ(connection.ConnectTimeLimit(), 300000u);
   connection.Close();
   server.join();
-  closesocket(listener);
   EXPECT_EQ(serverResult.load(), 0);
-  EXPECT_EQ(clientType.load(), 0x2002u);
+  EXPECT_EQ(clientType.load(), kMailAddinType);
 }
 
 }  // namespace

@@ -7,14 +7,16 @@
 #include <atomic>
 #include <thread>
 
+#include "foundation/owner.h"
+
 namespace tarvixlib {
 namespace {
 
 // Starts a thread that tries to acquire `lock` and records the outcome.
 struct Contender {
-  explicit Contender(CMyTransferableLock& lock)
-      : thread([this, &lock] {
-          bool got = lock.Acquire();
+  explicit Contender(CMyTransferableLock& lock, platform::OsHandle cancel = nullptr)
+      : thread([this, &lock, cancel] {
+          bool got = lock.Acquire(cancel);
           result = got ? 1 : -1;
           if (got) lock.Release();
         }) {}
@@ -41,6 +43,23 @@ TEST(TransferableLock, RecursionNeedsAsManyReleases) {
   EXPECT_TRUE(lock.Release());
   EXPECT_EQ(other.Outcome(5000), 1);
   EXPECT_FALSE(lock.Release()) << "no longer the owner";
+}
+
+// A waiter given a cancel event stops waiting when it is signalled; the
+// lock goes on working for the others.
+TEST(TransferableLock, ACancelledWaiterGivesUpAndTheLockStaysUsable) {
+  CUniqueOsHandle cancel(platform::CreateEventObject(true, false));
+  CMyTransferableLock lock(true);
+  Contender cancelled(lock, cancel.Get());
+  Contender patient(lock);
+  EXPECT_EQ(cancelled.Outcome(150), 0) << "waits while the lock is held";
+  platform::SetEventObject(cancel.Get());
+  EXPECT_EQ(cancelled.Outcome(5000), -1);
+  EXPECT_EQ(patient.Outcome(150), 0) << "a cancel is not a release";
+  EXPECT_TRUE(lock.Release());
+  EXPECT_EQ(patient.Outcome(5000), 1);
+  Contender later(lock);
+  EXPECT_EQ(later.Outcome(5000), 1) << "the departed waiter left nothing behind";
 }
 
 TEST(TransferableLock, OnlyTheOwnerReleases) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "commands/commandset.h"
+#include "kit/pipes.h"
 #include "test_commands.h"
 
 namespace tarvixlib {
@@ -19,43 +20,15 @@ namespace {
 
 using testing_::EchoCommand;
 
-struct OwnedHandle {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  ~OwnedHandle() { Reset(); }
-  void Reset() {
-    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    h = INVALID_HANDLE_VALUE;
-  }
-};
-
 class NamedPipe : public ::testing::Test {
 protected:
   void SetUp() override {
-    static int serial = 0;
-    std::wstring name = L"\\\\.\\pipe\\tarvix-commands-" + std::to_wstring(GetCurrentProcessId()) +
-                        L"-" + std::to_wstring(++serial);
-    serverHandle_.h = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                       PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536,
-                                       65536, 0, nullptr);
-    ASSERT_NE(serverHandle_.h, INVALID_HANDLE_VALUE);
-    clientHandle_.h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    ASSERT_NE(clientHandle_.h, INVALID_HANDLE_VALUE);
-    OVERLAPPED ov = {};
-    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    BOOL connected = ConnectNamedPipe(serverHandle_.h, &ov);
-    DWORD error = GetLastError();
-    ASSERT_TRUE(connected || error == ERROR_PIPE_CONNECTED || error == ERROR_IO_PENDING);
-    if (!connected && error == ERROR_IO_PENDING) {
-      DWORD n;
-      ASSERT_TRUE(GetOverlappedResult(serverHandle_.h, &ov, &n, TRUE));
-    }
-    CloseHandle(ov.hEvent);
-    server_ = std::make_unique<CMyStreamOLWin>(serverHandle_.h, nullptr, 20000);
-    client_ = std::make_unique<CMyStreamOLWin>(clientHandle_.h, nullptr, 20000);
+    ASSERT_TRUE(pipes_.Open("commands"));
+    server_ = std::make_unique<CMyStreamOLWin>(pipes_.Server(), nullptr, 20000);
+    client_ = std::make_unique<CMyStreamOLWin>(pipes_.Client(), nullptr, 20000);
     for (CMyStream* s : {static_cast<CMyStream*>(server_.get()), static_cast<CMyStream*>(client_.get())})
       ASSERT_TRUE(s->SetBuffering(CMyStream::kReadBuffer | CMyStream::kWriteBuffer, 65536, 32768));
-    serverContext_.SetPipeHandle(reinterpret_cast<intptr_t>(serverHandle_.h));
+    serverContext_.SetPipeHandle(pipes_.Server());
     serverContext_.SetIoTimeLimit(20000);
   }
 
@@ -73,7 +46,7 @@ protected:
     }
   }
 
-  OwnedHandle serverHandle_, clientHandle_;
+  testkit::CPipePair pipes_;
   std::unique_ptr<CMyStreamOLWin> server_, client_;
   CCommandContext serverContext_;
   int served_ = 0;
@@ -133,7 +106,7 @@ TEST_F(NamedPipe, ASessionOfRequests) {
       for (int i = 1; i <= 100; ++i) expected.push_back(i);
     EXPECT_EQ(progress.percents, expected) << size;
   }
-  EXPECT_EQ(echo->GetPipeHandle(), reinterpret_cast<intptr_t>(serverHandle_.h));
+  EXPECT_EQ(echo->GetPipeHandle(), pipes_.Server());
   EXPECT_EQ(echo->GetExecutionBudget(), 10000);
 
   // A name the server does not have, then the NOP, then the end.
@@ -157,7 +130,7 @@ TEST_F(NamedPipe, TheServerGoneMidReplyEndsTheSendWithCode2) {
     server_->WriteBuffered(partial, sizeof partial - 1);
     FlushWriter(*server_);
     server_.reset();
-    serverHandle_.Reset();
+    pipes_.CloseServer();
   });
   EchoCommand c;
   EXPECT_EQ(c.Send(*client_, *client_, nullptr), 2);
@@ -174,7 +147,7 @@ TEST_F(NamedPipe, ARequestCutOffGetsNoReply) {
   client_->WriteBuffered(partial, sizeof partial - 1);
   FlushWriter(*client_);
   client_.reset();
-  clientHandle_.Reset();
+  pipes_.CloseClient();
   serving.join();
   EXPECT_EQ(served_, 0);
   EXPECT_EQ(echo->executed, 0);

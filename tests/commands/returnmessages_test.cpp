@@ -173,18 +173,21 @@ TEST(Commands, DisabledParametersAreNotRegistered) {
 }
 
 TEST(Commands, PipeHandleAwareRemembersTheContextsHandle) {
+  // Made-up handle values: the command only carries them.
+  platform::FileHandle first = reinterpret_cast<platform::FileHandle>(intptr_t{0x1234});
+  platform::FileHandle second = reinterpret_cast<platform::FileHandle>(intptr_t{77});
   CPipeHandleAwareCommandT<CTarvixPipeCommand> c("START_LISTENER", 0);
-  EXPECT_EQ(c.GetPipeHandle(), -1);
+  EXPECT_EQ(c.GetPipeHandle(), platform::InvalidFileHandle());
   CCommandContext context;
-  context.SetPipeHandle(0x1234);
+  context.SetPipeHandle(first);
   auto in = StreamOf("100 1536\n.\n");
   CMyStreamBuf out;
   EXPECT_EQ(c.Send(*in, out, &context), 100);
-  EXPECT_EQ(c.GetPipeHandle(), 0x1234);
-  context.SetPipeHandle(77);
+  EXPECT_EQ(c.GetPipeHandle(), first);
+  context.SetPipeHandle(second);
   auto in2 = StreamOf(".\n");
   EXPECT_EQ(c.Process(*in2, out, &context), 100);
-  EXPECT_EQ(c.GetPipeHandle(), 77);
+  EXPECT_EQ(c.GetPipeHandle(), second);
 }
 
 TEST(Context, VariablesTrimAndIgnoreCase) {

@@ -8,50 +8,28 @@
 #include <thread>
 
 #include "foundation/mystream.h"
+#include "foundation/winhandles.h"
+#include "kit/pipes.h"
 
 namespace tarvixlib {
 namespace {
 
-struct OwnedHandle {
-  HANDLE h = INVALID_HANDLE_VALUE;
-  ~OwnedHandle() { Reset(); }
-  void Reset() {
-    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    h = INVALID_HANDLE_VALUE;
-  }
-};
-
 class PipePair : public ::testing::Test {
 protected:
   void SetUp() override {
-    static int serial = 0;
-    std::wstring name = L"\\\\.\\pipe\\tarvix-olwin-" + std::to_wstring(GetCurrentProcessId()) +
-                        L"-" + std::to_wstring(++serial);
-    server_.h = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                 PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT, 1, 65536, 65536, 0,
-                                 nullptr);
-    ASSERT_NE(server_.h, INVALID_HANDLE_VALUE);
-    client_.h = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
-    ASSERT_NE(client_.h, INVALID_HANDLE_VALUE);
-    OVERLAPPED ov = {};
-    ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    BOOL connected = ConnectNamedPipe(server_.h, &ov);
-    DWORD error = GetLastError();
-    EXPECT_TRUE(connected || error == ERROR_PIPE_CONNECTED || error == ERROR_IO_PENDING);
-    if (!connected && error == ERROR_IO_PENDING) {
-      DWORD n;
-      EXPECT_TRUE(GetOverlappedResult(server_.h, &ov, &n, TRUE));
-    }
-    CloseHandle(ov.hEvent);
-    cancel_.h = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_TRUE(pipes_.Open("olwin"));
+    cancel_.Reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   }
-  OwnedHandle server_, client_, cancel_;
+  HANDLE ServerEnd() const { return pipes_.Server(); }
+  HANDLE ClientEnd() const { return pipes_.Client(); }
+  HANDLE CancelEvent() const { return cancel_.Get(); }
+  testkit::CPipePair pipes_;
+  CUniqueHandle cancel_;
 };
 
 TEST_F(PipePair, CarriesDataBothWays) {
-  CMyStreamOLWin server(server_.h, cancel_.h, 5000);
-  CMyStreamOLWin client(client_.h, cancel_.h, 5000);
+  CMyStreamOLWin server(ServerEnd(), CancelEvent(), 5000);
+  CMyStreamOLWin client(ClientEnd(), CancelEvent(), 5000);
   EXPECT_EQ(server.Write("hello", 5), 5u);
   char buf[16] = {};
   EXPECT_TRUE(client.ReadExact(buf, 5));
@@ -75,8 +53,8 @@ TEST_F(PipePair, CarriesDataBothWays) {
 }
 
 TEST_F(PipePair, BufferedLinesOverThePipe) {
-  CMyStreamOLWin server(server_.h, nullptr, 5000);
-  CMyStreamOLWin client(client_.h, nullptr, 5000);
+  CMyStreamOLWin server(ServerEnd(), nullptr, 5000);
+  CMyStreamOLWin client(ClientEnd(), nullptr, 5000);
   ASSERT_TRUE(server.SetBuffering(CMyStream::kReadBuffer | CMyStream::kWriteBuffer, 2048, 2048));
   ASSERT_TRUE(client.SetBuffering(CMyStream::kReadBuffer | CMyStream::kWriteBuffer, 2048, 2048));
   EXPECT_EQ(FormatToStream(client, "LINE %d\r\nNEXT\r\n", 1), 14u);
@@ -94,7 +72,7 @@ TEST_F(PipePair, BufferedLinesOverThePipe) {
 }
 
 TEST_F(PipePair, ReadTimesOutAndThePipeStaysUsable) {
-  CMyStreamOLWin client(client_.h, cancel_.h, 200);
+  CMyStreamOLWin client(ClientEnd(), CancelEvent(), 200);
   char buf[8];
   DWORD t0 = GetTickCount();
   EXPECT_EQ(client.Read(buf, sizeof buf), 0u);
@@ -103,16 +81,16 @@ TEST_F(PipePair, ReadTimesOutAndThePipeStaysUsable) {
   EXPECT_LT(elapsed, 3000u);
   EXPECT_EQ(client.LastError(), static_cast<uint32_t>(ERROR_TIMEOUT));
 
-  CMyStreamOLWin server(server_.h, cancel_.h, 200);
+  CMyStreamOLWin server(ServerEnd(), CancelEvent(), 200);
   EXPECT_EQ(server.Write("abc", 3), 3u);
   EXPECT_EQ(client.Read(buf, sizeof buf), 3u) << "the cancelled read took nothing";
 }
 
 TEST_F(PipePair, CancelEventEndsAPendingReadAndRefusesACompletedOne) {
-  CMyStreamOLWin client(client_.h, cancel_.h, 20000);
+  CMyStreamOLWin client(ClientEnd(), CancelEvent(), 20000);
   std::thread canceller([&] {
     Sleep(100);
-    SetEvent(cancel_.h);
+    SetEvent(CancelEvent());
   });
   char buf[8];
   DWORD t0 = GetTickCount();
@@ -122,21 +100,21 @@ TEST_F(PipePair, CancelEventEndsAPendingReadAndRefusesACompletedOne) {
   EXPECT_EQ(client.LastError(), static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
 
   // Data is there, so the read completes at once; the set cancel event wins.
-  CMyStreamOLWin server(server_.h, nullptr, 2000);
+  CMyStreamOLWin server(ServerEnd(), nullptr, 2000);
   EXPECT_EQ(server.Write("x", 1), 1u);
   Sleep(50);
   EXPECT_EQ(client.Read(buf, sizeof buf), 0u);
   EXPECT_EQ(client.Write("y", 1), 0u) << "writes are refused too";
-  ResetEvent(cancel_.h);
+  ResetEvent(CancelEvent());
 }
 
 // A cancel flag stands in for asking the kernel whether the cancel event is
 // set, for transfers that complete at once: whoever cancels raises it first.
 TEST_F(PipePair, ACancelFlagDecidesWhetherACompletedTransferAsksTheEvent) {
   std::atomic<bool> flag{false};
-  CMyStreamOLWin client(client_.h, cancel_.h, 20000);
-  client.SetCancelEvent(cancel_.h, &flag);
-  CMyStreamOLWin server(server_.h, nullptr, 2000);
+  CMyStreamOLWin client(ClientEnd(), CancelEvent(), 20000);
+  client.SetCancelEvent(CancelEvent(), &flag);
+  CMyStreamOLWin server(ServerEnd(), nullptr, 2000);
   char buf[8];
   struct {
     bool raised, eventSet;
@@ -150,33 +128,36 @@ TEST_F(PipePair, ACancelFlagDecidesWhetherACompletedTransferAsksTheEvent) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.raised) + std::to_string(c.eventSet));
     flag = c.raised;
-    if (c.eventSet) SetEvent(cancel_.h); else ResetEvent(cancel_.h);
+    if (c.eventSet)
+      SetEvent(CancelEvent());
+    else
+      ResetEvent(CancelEvent());
     ASSERT_EQ(server.Write("x", 1), 1u);
     Sleep(20);  // the byte waits in the pipe: the read completes at once
     size_t got = client.Read(buf, sizeof buf);
     EXPECT_EQ(got, c.passes ? 1u : 0u);
     if (!c.passes) {
       EXPECT_EQ(client.LastError(), static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
-      ResetEvent(cancel_.h);  // a cancelled connection is given up; this one goes on
+      ResetEvent(CancelEvent());  // a cancelled connection is given up; this one goes on
     }
   }
   // A pending read is woken by the event itself, flag or not.
   flag = false;
-  ResetEvent(cancel_.h);
+  ResetEvent(CancelEvent());
   std::thread canceller([&] {
     Sleep(100);
     flag = true;
-    SetEvent(cancel_.h);
+    SetEvent(CancelEvent());
   });
   EXPECT_EQ(client.Read(buf, sizeof buf), 0u);
   canceller.join();
   EXPECT_EQ(client.LastError(), static_cast<uint32_t>(ERROR_OPERATION_ABORTED));
-  ResetEvent(cancel_.h);
+  ResetEvent(CancelEvent());
 }
 
 TEST_F(PipePair, AClosedPeerEndsTheData) {
-  CMyStreamOLWin client(client_.h, nullptr, 2000);
-  server_.Reset();
+  CMyStreamOLWin client(ClientEnd(), nullptr, 2000);
+  pipes_.CloseServer();
   char buf[4];
   EXPECT_EQ(client.Read(buf, sizeof buf), 0u);
   EXPECT_EQ(client.LastError(), static_cast<uint32_t>(ERROR_BROKEN_PIPE));
