@@ -17,6 +17,13 @@ using WChar = char16_t;
 #endif
 static_assert(sizeof(WChar) == 2, "UTF-16 code units are 16 bits");
 
+// A literal of WChar text.
+#ifdef _WIN32
+#define TARVIX_WTEXT(s) L##s
+#else
+#define TARVIX_WTEXT(s) u##s
+#endif
+
 namespace platform {
 
 // Converts between the calling thread's ANSI code page and UTF-16 (Windows:

@@ -296,7 +296,6 @@ bool CMyRegistryEntryDword::Store(bool force) {
 
 namespace {
 
-const char kProductKey[] = "SOFTWARE\\Zelvok\\tarvix";
 const char kNetCache[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\NetCache";
 
 const EntryDefinition kTable[kEntryCount] = {

@@ -19,6 +19,9 @@
 namespace tarvixlib {
 namespace registry {
 
+// The product's own key, under HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER.
+constexpr char kProductKey[] = "SOFTWARE\\Zelvok\\tarvix";
+
 constexpr uint32_t kDefaultView = 0;
 constexpr uint32_t kView64 = KEY_WOW64_64KEY;  // 0x100
 
