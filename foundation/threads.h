@@ -149,6 +149,8 @@ public:
   bool WaitForEnd(uint32_t ms) const;
   uint32_t ThreadId() const;
   uint32_t StopTimeout() const { return stopTimeout_; }
+  // An owner about to destroy the thread may shorten (or lengthen) its wait.
+  void SetStopTimeout(uint32_t ms) { stopTimeout_ = ms; }
   uint32_t Options() const { return options_; }
 
 private:
