@@ -13,14 +13,8 @@ namespace tarvixservice {
 namespace {
 
 using testing_::ContentOf;
+using testing_::SendAgainst;
 using testing_::StreamOf;
-
-std::string SendAgainst(CTarvixPipeCommand& command, const std::string& reply) {
-  auto in = StreamOf(reply);
-  CMyStreamBuf out;
-  command.Send(*in, out, nullptr);
-  return ContentOf(out);
-}
 
 TEST(ScanEmail, RequestOnTheWire) {
   CScanEmailCommand c;

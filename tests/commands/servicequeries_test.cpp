@@ -15,14 +15,8 @@ using tarvixservice::CGetMAPISettingsCommand;
 using tarvixservice::CGetSpecificationValueCommand;
 using tarvix::CGetTarvixStatusCommand;
 using testing_::ContentOf;
+using testing_::SendAgainst;
 using testing_::StreamOf;
-
-std::string SendAgainst(CTarvixPipeCommand& command, const std::string& reply) {
-  auto in = StreamOf(reply);
-  CMyStreamBuf out;
-  command.Send(*in, out, nullptr);
-  return ContentOf(out);
-}
 
 TEST(ServiceQueries, RequestsHaveNoParameters) {
   CGetMAPISettingsCommand settings;

@@ -125,6 +125,15 @@ inline std::string ContentOf(CMyStream& stream) {
   return out;
 }
 
+// What a command writes when it is sent against a canned reply.
+template <typename Command>
+std::string SendAgainst(Command& command, const std::string& reply) {
+  auto in = StreamOf(reply);
+  CMyStreamBuf out;
+  command.Send(*in, out, nullptr);
+  return ContentOf(out);
+}
+
 // A folder of its own for spilled DATA blocks, removed with its contents.
 class SpillFolder {
 public:
