@@ -29,10 +29,14 @@ void ParseLanguageLine(const WChar* piece, size_t length, LanguageLine& line) {
     line.kind = LanguageLineKind::kComment;
     return;
   }
-  // Cut at the first line feed, then replace the escapes.
+  // Cut at the first line feed, then replace the escapes. A NUL ends the
+  // line too: the tokens are zero-terminated texts, and one that began with
+  // a NUL would make an entry with an empty text.
   WChar text[kLanguagePieceChars + 1];
   size_t n = 0;
-  for (size_t i = 0; i < length && piece[i] != kLineFeed && n < kLanguagePieceChars; ++i) {
+  for (size_t i = 0; i < length && piece[i] != kLineFeed && piece[i] != 0 &&
+                     n < kLanguagePieceChars;
+       ++i) {
     WChar c = piece[i];
     if (c == kBackslash && i + 1 < length && piece[i + 1] != kLineFeed) {
       if (WChar replaced = Unescaped(piece[i + 1])) {

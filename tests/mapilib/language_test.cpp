@@ -80,6 +80,26 @@ TEST(LanguageLine, Table) {
   }
 }
 
+// A NUL inside a piece (the file held a zero byte) ends the line: no token
+// may begin with it, so no entry can come out with an empty text.
+TEST(LanguageLine, ANulEndsTheLine) {
+  struct {
+    WString piece;
+    LanguageLineKind kind;
+    const WChar* text;
+  } const cases[] = {
+      {WString(WTEXT("A=\0b"), 4), LanguageLineKind::kNameOnly, WTEXT("")},
+      {WString(WTEXT("A=b\0c=d"), 7), LanguageLineKind::kEntry, WTEXT("b")},
+      {WString(WTEXT("\0A=b"), 4), LanguageLineKind::kNoTokens, WTEXT("")},
+  };
+  for (const auto& c : cases) {
+    LanguageLine line;
+    ParseLanguageLine(c.piece.data(), c.piece.size(), line);
+    EXPECT_EQ(line.kind, c.kind) << Escaped(c.piece);
+    EXPECT_EQ(W(line.text), W(c.text)) << Escaped(c.piece);
+  }
+}
+
 // ---- reading a file in pieces ----
 
 std::vector<WString> Pieces(const std::string& bytes) {
