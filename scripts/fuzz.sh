@@ -5,6 +5,8 @@
 # go to a scratch folder. A crash leaves its input in build/fuzz/crashes.
 # fuzz/<target>.options, where present, holds further libFuzzer options for
 # that target on one line (e.g. a -max_len that reaches its bounds).
+# TARVIX_FUZZ_RUNS=N also ends each run after N inputs (the long runs:
+#   TARVIX_FUZZ_RUNS=10000000 scripts/fuzz.sh 1800).
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 seconds=${1:-30}
@@ -26,10 +28,11 @@ for t in "${targets[@]}"; do
   status=0
   options=()
   [ -f "$root/fuzz/$t.options" ] && read -r -a options <"$root/fuzz/$t.options"
+  [ -n "${TARVIX_FUZZ_RUNS:-}" ] && options+=(-runs="$TARVIX_FUZZ_RUNS")
   "$dir/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 "${options[@]}" \
     -artifact_prefix="$dir/crashes/$t-" "$scratch" "$root/fuzz/corpus/$t" >"$log" 2>&1 || status=$?
   rm -rf "$scratch"
-  grep -E '^(stat::number_of_executed_units|SUMMARY)' "$log" || true
+  grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|SUMMARY)' "$log" || true
   if [ "$status" -ne 0 ]; then
     echo "fuzz target $t failed; its output:"
     tail -n 40 "$log"
