@@ -133,6 +133,10 @@ void TarvixPipe::TakeOver(TarvixPipe& other) {
   Attach(other.Detach(), event, 0);
 }
 
+void TarvixPipe::Interrupt() {
+  if (currentEvent_ == ownEvent_.Get()) SetEvent(ownEvent_.Get());
+}
+
 void TarvixPipe::Close() {
   if (Valid(currentEvent_)) {
     // Wake whatever waits on this connection, through the own event so that

@@ -104,6 +104,10 @@ public:
   virtual ~TarvixPipe();
   // Signals the current event (waking every wait), then closes the handle.
   virtual void Close();
+  // From another thread: wakes every wait of the thread that owns the
+  // connection, whose reads and writes then fail; that thread closes it.
+  // For a connection on its own event (a shared one is left alone).
+  void Interrupt();
 
   TarvixPipe(const TarvixPipe&) = delete;
   TarvixPipe& operator=(const TarvixPipe&) = delete;

@@ -50,6 +50,7 @@ unsigned CPipeWatcher::Run() {
   CListenerCommandSet commands(&details_);
   CTarvixPipeCommandSession listener(&nullLog, kListenerAppType, kListenerName, &commands, false,
                                      true, kListenerStopWaitMs, &nullLog);
+  listener.TarvixPipe::SetIoTimeLimit(timing_.listenerIoLimitMs);
   CTarvixSession client(false);
   client.SetConnectTimeLimit(kOpenTimeLimitMs);
   client.SetBufferSizes(kClientBufferSize, kClientBufferSize);
@@ -64,7 +65,7 @@ unsigned CPipeWatcher::Run() {
     uint32_t attempt = ++attempts_;
     if (!client.OpenPipe(host_, pipeName_, identity)) {
       write(kLogWarn, "%u. Attempt: PipeWatcher could not open session pipe!", attempt);
-      WaitForStop(pauses_.openFailedMs);
+      WaitForStop(timing_.openFailedMs);
       continue;
     }
     write(kLogDebug, "%u. Attempt: PipeWatcher session pipe opened.", attempt);
@@ -77,7 +78,7 @@ unsigned CPipeWatcher::Run() {
         break;
       }
       client.Close(true);
-      WaitForStop(pauses_.refusedMs);
+      WaitForStop(timing_.refusedMs);
       continue;
     }
     details_.ReloadSettings();
@@ -90,17 +91,20 @@ unsigned CPipeWatcher::Run() {
     if (!listener.Start()) {
       write(kLogWarn, "%u. Attempt: PipeWatcher start error!", attempt);
       listener.Close(false);
-      WaitForStop(pauses_.startFailedMs);
+      WaitForStop(timing_.startFailedMs);
       continue;
     }
     ++registrations_;
     write(kLogInfo, "%u. Attempt: PipeWatcher successfully started.", attempt);
     details_.ReloadSettings();
     while (listener.IsRunning() && IsAlive(watched.Get()) &&
-           !WaitForStop(pauses_.livenessPollMs)) {
+           !WaitForStop(timing_.livenessPollMs)) {
     }
-    listener.Close(false);
+    // The listener thread owns the connection while it runs: wake it, let
+    // it end and close the connection itself, then make sure it is closed.
+    listener.Interrupt();
     listener.Stop();
+    listener.Close(false);
     details_.Invalidate();
   }
   listener.RequestStop();

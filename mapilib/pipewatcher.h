@@ -21,14 +21,16 @@ class CAppDetails;
 
 class CPipeWatcher : public tarvixlib::CWorkThread {
 public:
-  // Pauses after each outcome of an attempt, and the liveness poll.
-  struct Pauses {
+  // Pauses after each outcome of an attempt, the liveness poll, and how
+  // long the listener waits for the service's next command.
+  struct Timing {
     uint32_t openFailedMs = 1000;
     uint32_t refusedMs = 60000;
     uint32_t startFailedMs = 2000;
     uint32_t livenessPollMs = 10000;
+    uint32_t listenerIoLimitMs = 300000;
   };
-  static constexpr uint32_t kListenerAppType = 0x14006;
+  static constexpr uint32_t kListenerAppType = tarvixlib::comm::kMailAddinWatcherType;
   static constexpr const char* kListenerName = "Mapi PipeListener";
   static constexpr uint32_t kListenerStopWaitMs = 30000;
   static constexpr uint32_t kOpenTimeLimitMs = 86400000;
@@ -41,7 +43,8 @@ public:
 
   unsigned Run() override;
 
-  void SetPauses(const Pauses& pauses) { pauses_ = pauses; }
+  // Before Start.
+  void SetTiming(const Timing& timing) { timing_ = timing; }
   // Attempts made so far, and registrations that succeeded.
   uint32_t Attempts() const { return attempts_.load(); }
   uint32_t Registrations() const { return registrations_.load(); }
@@ -51,7 +54,7 @@ private:
   CAppDetails& details_;
   tarvixlib::CMyStringA host_;
   tarvixlib::CMyStringA pipeName_;
-  Pauses pauses_;
+  Timing timing_;
   std::atomic<uint32_t> attempts_{0};
   std::atomic<uint32_t> registrations_{0};
 };

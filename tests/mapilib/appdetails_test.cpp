@@ -13,55 +13,12 @@
 #include "foundation/mystream.h"
 #include "mapilib/appdetails.h"
 #include "mapilib/listener.h"
+#include "tableclient.h"
 
 namespace mapilib {
 namespace {
 
-using tarvixlib::CMyPtrList;
 using tarvixlib::CMyStreamBuf;
-using tarvixlib::commands::CTarvixPipeCommand;
-using tarvixlib::commands::comm::SendResult;
-using tarvixlib::comm::CConnectionFailureHandler;
-using tarvixlib::comm::HOST;
-
-// Answers each command by name with a canned reply; records the names.
-class CTableClient : public CTarvixPipeComm {
-public:
-  std::map<std::string, std::string> replies;
-  std::vector<std::string> sent;
-
-  SendResult SendLocal(CTarvixPipeCommand& command, bool, CConnectionFailureHandler*) override {
-    sent.push_back(command.GetName());
-    auto it = replies.find(command.GetName());
-    std::string reply = it == replies.end() ? "" : it->second;
-    CMyStreamBuf in, out;
-    in.Write(reply.data(), reply.size());
-    in.Seek(0, nullptr, 0);
-    command.Send(in, out, nullptr);
-    return SendResult::kOk;
-  }
-  bool SendWatched(CTarvixPipeCommand&, const char*, const HOST*, size_t, bool,
-                   CConnectionFailureHandler*) override { return false; }
-  bool SendWatched(CTarvixPipeCommand&, const char*, const CMyPtrList&, bool,
-                   CConnectionFailureHandler*) override { return false; }
-  bool SendToHosts(CTarvixPipeCommand&, const HOST*, size_t, bool,
-                   CConnectionFailureHandler*) override { return false; }
-  bool SendToHosts(CTarvixPipeCommand&, const CMyPtrList&, bool,
-                   CConnectionFailureHandler*) override { return false; }
-  SendResult SendNow(CTarvixPipeCommand&, const HOST&, bool, CConnectionFailureHandler*) override {
-    return SendResult::kFailed;
-  }
-  SendResult SendTo(CTarvixPipeCommand&, const HOST&, bool, bool,
-                    CConnectionFailureHandler*) override { return SendResult::kFailed; }
-  SendResult SendNow(CTarvixPipeCommand&, const char*, bool, CConnectionFailureHandler*) override {
-    return SendResult::kFailed;
-  }
-  SendResult SendTo(CTarvixPipeCommand&, const char*, bool, bool,
-                    CConnectionFailureHandler*) override { return SendResult::kFailed; }
-  SendResult SendTo(CTarvixPipeCommand&, bool, bool, CConnectionFailureHandler*) override {
-    return SendResult::kFailed;
-  }
-};
 
 class CNoSettings : public CLanguageSettings {
 public:
@@ -81,9 +38,9 @@ const char kSettings[] =
 class AppDetailsTest : public ::testing::Test {
 protected:
   void SetUp() override {
-    client_.replies["GET_TARVIXSTATUS"] = kStatus;
-    client_.replies["GET_SPECIFICATION_VALUE"] = kSpec;
-    client_.replies["GET_MAPISETTINGS"] = kSettings;
+    client_.Reply("GET_TARVIXSTATUS", kStatus);
+    client_.Reply("GET_SPECIFICATION_VALUE", kSpec);
+    client_.Reply("GET_MAPISETTINGS", kSettings);
   }
   std::unique_ptr<CAppDetails> Make() {
     return std::make_unique<CAppDetails>(&client_, &instance_, nullptr, nullptr, language_);
@@ -96,7 +53,7 @@ protected:
 TEST_F(AppDetailsTest, AFullLoadSendsThreeQueriesOnceAndKeepsWhatItNeeds) {
   auto details = Make();
   EXPECT_TRUE(details->Load());
-  EXPECT_EQ(client_.sent, (std::vector<std::string>{"GET_TARVIXSTATUS", "GET_SPECIFICATION_VALUE",
+  EXPECT_EQ(client_.Sent(), (std::vector<std::string>{"GET_TARVIXSTATUS", "GET_SPECIFICATION_VALUE",
                                                     "GET_MAPISETTINGS"}));
   EXPECT_STREQ(details->GetMainPath(), L"C:\\Pr\u00FCfen\\");
   EXPECT_STREQ(details->GetProductLongName(), L"Tarvix \u00E9 Mail");
@@ -116,23 +73,23 @@ TEST_F(AppDetailsTest, AFullLoadSendsThreeQueriesOnceAndKeepsWhatItNeeds) {
   EXPECT_EQ(settings.SAVETOQU, 0u);
   EXPECT_TRUE(closeWindow);
 
-  client_.sent.clear();
+  client_.Clear();
   EXPECT_TRUE(details->Load());
-  EXPECT_TRUE(client_.sent.empty()) << "loaded and valid: nothing is sent";
+  EXPECT_TRUE(client_.Sent().empty()) << "loaded and valid: nothing is sent";
 }
 
 TEST_F(AppDetailsTest, AFailedStatusQueryLoadsNothing) {
-  client_.replies["GET_TARVIXSTATUS"] = "";
+  client_.Reply("GET_TARVIXSTATUS", "");
   auto details = Make();
   EXPECT_FALSE(details->Load());
-  EXPECT_EQ(client_.sent, std::vector<std::string>{"GET_TARVIXSTATUS"});
+  EXPECT_EQ(client_.Sent(), std::vector<std::string>{"GET_TARVIXSTATUS"});
   EXPECT_FALSE(details->IsLoaded());
-  client_.replies["GET_TARVIXSTATUS"] = kStatus;
+  client_.Reply("GET_TARVIXSTATUS", kStatus);
   EXPECT_TRUE(details->Load()) << "the next call tries again from the start";
 }
 
 TEST_F(AppDetailsTest, AFailedSpecificationQueryKeepsTheNamesAndGoesOn) {
-  client_.replies["GET_SPECIFICATION_VALUE"] = "2 0\n.\n";
+  client_.Reply("GET_SPECIFICATION_VALUE", "2 0\n.\n");
   auto details = Make();
   EXPECT_TRUE(details->Load());
   EXPECT_STREQ(details->GetProductLongName(), L"");
@@ -140,42 +97,42 @@ TEST_F(AppDetailsTest, AFailedSpecificationQueryKeepsTheNamesAndGoesOn) {
 }
 
 TEST_F(AppDetailsTest, AFailedSettingsQueryRepeatsTheWholeLoad) {
-  client_.replies["GET_MAPISETTINGS"] = "";
+  client_.Reply("GET_MAPISETTINGS", "");
   auto details = Make();
   EXPECT_FALSE(details->Load());
   EXPECT_FALSE(details->IsLoaded());
-  client_.sent.clear();
-  client_.replies["GET_MAPISETTINGS"] = kSettings;
+  client_.Clear();
+  client_.Reply("GET_MAPISETTINGS", kSettings);
   EXPECT_TRUE(details->Load());
-  EXPECT_EQ(client_.sent.size(), 3u);
+  EXPECT_EQ(client_.Sent().size(), 3u);
 }
 
 TEST_F(AppDetailsTest, InvalidateThenReloadFollowTheStateTable) {
   auto details = Make();
   ASSERT_TRUE(details->Load());
   details->Invalidate();
-  client_.sent.clear();
+  client_.Clear();
   EXPECT_FALSE(details->Load()) << "loaded and invalid";
-  EXPECT_TRUE(client_.sent.empty());
-  client_.replies["GET_MAPISETTINGS"] = "";
+  EXPECT_TRUE(client_.Sent().empty());
+  client_.Reply("GET_MAPISETTINGS", "");
   EXPECT_FALSE(details->ReloadSettings());
   EXPECT_FALSE(details->Load()) << "a failed reload changes nothing";
-  client_.replies["GET_MAPISETTINGS"] = kSettings;
+  client_.Reply("GET_MAPISETTINGS", kSettings);
   EXPECT_TRUE(details->ReloadSettings());
-  client_.sent.clear();
+  client_.Clear();
   EXPECT_TRUE(details->Load());
-  EXPECT_TRUE(client_.sent.empty()) << "valid again without a full load";
+  EXPECT_TRUE(client_.Sent().empty()) << "valid again without a full load";
 }
 
 TEST_F(AppDetailsTest, AMainPathWithoutItsSeparatorStillNamesTheImageFolder) {
-  client_.replies["GET_TARVIXSTATUS"] = "100 0\nMAIN_PATH_W:C:\\Tarvix\n.\n";
+  client_.Reply("GET_TARVIXSTATUS", "100 0\nMAIN_PATH_W:C:\\Tarvix\n.\n");
   auto details = Make();
   details->Load();
   EXPECT_STREQ(details->Language().FilePath(), "C:\\Tarvix\\..\\image\\");
 }
 
 TEST_F(AppDetailsTest, AStatusWithoutMainPathLeavesTheRelativeFolder) {
-  client_.replies["GET_TARVIXSTATUS"] = "100 0\n.\n";
+  client_.Reply("GET_TARVIXSTATUS", "100 0\n.\n");
   auto details = Make();
   EXPECT_TRUE(details->Load());
   EXPECT_STREQ(details->GetMainPath(), L"");
@@ -201,9 +158,9 @@ TEST_F(AppDetailsTest, ListenerCommandsActOnTheDetails) {
   };
   EXPECT_EQ(serve("stop_application", ".\n"), "") << "lower case is recognised; no answer";
   EXPECT_FALSE(details->SettingsValid());
-  client_.sent.clear();
+  client_.Clear();
   EXPECT_EQ(serve("STATUS_CHANGED", ".\n"), "");
-  EXPECT_EQ(client_.sent, std::vector<std::string>{"GET_MAPISETTINGS"});
+  EXPECT_EQ(client_.Sent(), std::vector<std::string>{"GET_MAPISETTINGS"});
   EXPECT_TRUE(details->SettingsValid());
   EXPECT_EQ(serve("NOP", ".\n"), "100 1536\n.\n");
 }
@@ -214,7 +171,7 @@ TEST_F(AppDetailsTest, IconsComeFromTheImageFolderAndAreKept) {
   std::string dir(exe);
   dir = dir.substr(0, dir.find_last_of('\\') + 1);
   std::string status = "100 0\nMAIN_PATH_W:" + dir + "main\\\n.\n";
-  client_.replies["GET_TARVIXSTATUS"] = status;
+  client_.Reply("GET_TARVIXSTATUS", status);
   auto details = Make();
   HICON small = details->GetSmallIcon();
   ASSERT_NE(small, nullptr) << dir << "image\\big_main_icon.ico";
