@@ -57,25 +57,22 @@ struct SocketTraits {
 };
 using CUniqueSocket = CUniqueOwner<SocketTraits>;
 
-// Opened or created registry keys (never the predefined roots).
-struct RegKeyTraits {
-  using Type = HKEY;
+// Handles that are pointers, empty when null, each closed by its API.
+template <typename T, auto CloseFn>
+struct PointerHandleTraits {
+  using Type = T;
   static Type Invalid() noexcept { return nullptr; }
-  static bool IsValid(Type k) noexcept { return k != nullptr; }
-  static void Close(Type k) noexcept {
-    CloseKeepingLastError([k] { RegCloseKey(k); });
+  static bool IsValid(Type h) noexcept { return h != nullptr; }
+  static void Close(Type h) noexcept {
+    CloseKeepingLastError([h] { CloseFn(h); });
   }
 };
-using CUniqueRegKey = CUniqueOwner<RegKeyTraits>;
+
+// Opened or created registry keys (never the predefined roots).
+using CUniqueRegKey = CUniqueOwner<PointerHandleTraits<HKEY, RegCloseKey>>;
 
 // Libraries loaded with LoadLibrary.
-struct ModuleTraits {
-  using Type = HMODULE;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool IsValid(Type m) noexcept { return m != nullptr; }
-  static void Close(Type m) noexcept {
-    CloseKeepingLastError([m] { FreeLibrary(m); });
-  }
+struct ModuleTraits : PointerHandleTraits<HMODULE, FreeLibrary> {
   template <typename Fn>
   static Fn Proc(Type m, const char* name) noexcept {
     return m ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(m, name))) : nullptr;
@@ -84,15 +81,10 @@ struct ModuleTraits {
 using CUniqueModule = CUniqueOwner<ModuleTraits>;
 
 // Strings allocated with SysAllocString.
-struct BstrTraits {
-  using Type = BSTR;
-  static Type Invalid() noexcept { return nullptr; }
-  static bool IsValid(Type b) noexcept { return b != nullptr; }
-  static void Close(Type b) noexcept {
-    CloseKeepingLastError([b] { SysFreeString(b); });
-  }
-};
-using CUniqueBstr = CUniqueOwner<BstrTraits>;
+using CUniqueBstr = CUniqueOwner<PointerHandleTraits<BSTR, SysFreeString>>;
+
+// Windows this thread created (DestroyWindow works only on their thread).
+using CUniqueWindow = CUniqueOwner<PointerHandleTraits<HWND, DestroyWindow>>;
 
 // Open files (CreateFile); the same kernel handle kind as CUniqueHandle.
 using CUniqueFileHandle = CUniqueHandle;
