@@ -16,12 +16,17 @@
 //
 // The process-wide count of living objects (LiveComObjects) lets a server's
 // DllCanUnloadNow and the tests see leaks.
+//
+// An object that can be aggregated derives from CComAggregatable<I...>
+// instead and is made with CComAggregatableCreate (see below).
 #pragma once
 
 #include <windows.h>
 #include <unknwn.h>
+#include <winerror.h>
 
 #include <atomic>
+#include <new>
 #include <utility>
 
 #include "foundation/comptr.h"
@@ -91,6 +96,80 @@ private:
 template <typename T, typename... Args>
 CComPtr<T> CComObjectMake(Args&&... args) {
   return CComPtr<T>::Attach(new T(std::forward<Args>(args)...));
+}
+
+// An object that can live inside an outer object (COM aggregation). Made
+// alone it behaves as CComObject. Made with an outer unknown, its
+// interfaces delegate QueryInterface, AddRef and Release to the outer
+// object, and the outer keeps it alive through the inner (non-delegating)
+// unknown that CComAggregatableCreate hands out: that one owns the count,
+// answers IUnknown with itself and every other interface of the object.
+template <typename First, typename... Rest>
+class CComAggregatable : public CComObject<First, Rest...> {
+  using Base = CComObject<First, Rest...>;
+
+public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) noexcept override {
+    return outer_ ? outer_->QueryInterface(iid, result) : Base::QueryInterface(iid, result);
+  }
+  ULONG STDMETHODCALLTYPE AddRef() noexcept override {
+    return outer_ ? outer_->AddRef() : Base::AddRef();
+  }
+  ULONG STDMETHODCALLTYPE Release() noexcept override {
+    return outer_ ? outer_->Release() : Base::Release();
+  }
+
+  // Makes a new object (count one) a part of `outer` (not AddRef'd: the
+  // outer owns the inner, never the other way round) and hands out the
+  // inner unknown, which takes over that first reference.
+  IUnknown* AggregateInto(IUnknown* outer) noexcept {
+    outer_ = outer;
+    return &inner_;
+  }
+  // The outer object, or null when not aggregated.
+  IUnknown* Outer() const noexcept { return outer_; }
+
+private:
+  class CInner final : public IUnknown {
+  public:
+    explicit CInner(CComAggregatable* owner) noexcept : owner_(owner) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** result) noexcept override {
+      if (!result) return E_POINTER;
+      if (IsEqualIID(iid, IID_IUnknown)) {
+        *result = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+      }
+      // The object's own lookup; the AddRef it makes on the interface found
+      // goes to the outer object, as aggregation wants.
+      return owner_->Base::QueryInterface(iid, result);
+    }
+    ULONG STDMETHODCALLTYPE AddRef() noexcept override { return owner_->Base::AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() noexcept override { return owner_->Base::Release(); }
+
+  private:
+    CComAggregatable* owner_;
+  };
+
+  IUnknown* outer_ = nullptr;
+  CInner inner_{this};
+};
+
+// Creates an aggregatable T for a class factory's CreateInstance: alone,
+// asked for `iid`; inside `outer`, only IUnknown may be asked for (the outer
+// needs the inner unknown), anything else is CLASS_E_NOAGGREGATION.
+template <typename T, typename... Args>
+HRESULT CComAggregatableCreate(IUnknown* outer, REFIID iid, void** result, Args&&... args) {
+  if (!result) return E_POINTER;
+  *result = nullptr;
+  if (outer && !IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
+  T* object = new (std::nothrow) T(std::forward<Args>(args)...);
+  if (!object) return E_OUTOFMEMORY;
+  if (outer) {
+    *result = object->AggregateInto(outer);
+    return S_OK;
+  }
+  return CComPtr<T>::Attach(object).QueryTo(iid, result);
 }
 
 }  // namespace tarvixlib

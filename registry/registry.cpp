@@ -189,6 +189,22 @@ bool DeleteKeyTree(HKEY root, const char* path, const char* spared, uint32_t vie
   return true;
 }
 
+CUniqueRegKey CreateKeyW(HKEY root, const wchar_t* path, REGSAM access) {
+  CUniqueRegKey key;
+  if (!root || RegCreateKeyExW(root, path ? path : L"", 0, nullptr, REG_OPTION_NON_VOLATILE, access,
+                               nullptr, key.Out(), nullptr) != ERROR_SUCCESS)
+    return CUniqueRegKey();
+  return key;
+}
+
+bool SetStringW(HKEY key, const wchar_t* valueName, const wchar_t* value) {
+  if (!key || !value) return false;
+  size_t bytes = (wcslen(value) + 1) * sizeof(wchar_t);
+  if (bytes > MAXDWORD) return false;
+  return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
+                        static_cast<DWORD>(bytes)) == ERROR_SUCCESS;
+}
+
 // ---- entries ----
 
 bool CMyRegistryEntryKey::Load() {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "foundation/mystring.h"
+#include "foundation/winhandles.h"
 
 namespace tarvixlib {
 namespace registry {
@@ -63,6 +64,13 @@ bool DeleteValue(HKEY root, const char* path, const char* valueName, uint32_t vi
 // which stays when a spared sub-key remains. True when the key could be
 // opened.
 bool DeleteKeyTree(HKEY root, const char* path, const char* spared, uint32_t view = kDefaultView);
+
+// Wide-text access for COM registration, whose values hold file paths that
+// need not fit the ANSI code page.
+// An opened or newly created key, or an empty owner.
+CUniqueRegKey CreateKeyW(HKEY root, const wchar_t* path, REGSAM access);
+// Sets a REG_SZ with its terminating zero on an open key.
+bool SetStringW(HKEY key, const wchar_t* valueName, const wchar_t* value);
 
 // ---- typed entries ----
 

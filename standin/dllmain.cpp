@@ -3,10 +3,10 @@
 #include <windows.h>
 #include <olectl.h>
 
-#include <new>
-
-#include "foundation/comobject.h"
+#include "foundation/comptr.h"
+#include "foundation/comserver.h"
 #include "foundation/winhandles.h"
+#include "registry/registry.h"
 #include "standin/engine.h"
 
 namespace tarvixstandin {
@@ -18,36 +18,21 @@ constexpr CLSID kCLSID_StandinEngine = {
 constexpr wchar_t kClsidText[] = L"{6e1b7c90-3a2d-4f5e-9b8a-2c4d6e8f0a12}";
 constexpr wchar_t kDescription[] = L"Tarvix R6 stand-in engine";
 
-HMODULE g_module = nullptr;
-volatile LONG g_locks = 0;
+HRESULT CreateEngine(IUnknown* outer, REFIID iid, void** object) {
+  if (outer) return CLASS_E_NOAGGREGATION;
+  tarvixlib::CComPtr<CStandinEngine> engine;
+  HRESULT hr = CStandinEngine::CreateFromEnvironment(engine);
+  if (FAILED(hr)) return hr;
+  return engine.QueryTo(iid, object);
+}
 
-// A counted object like the engines it makes: while a client holds it,
-// DllCanUnloadNow says no.
-class CClassFactory final : public tarvixlib::CComObject<IClassFactory> {
-public:
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) noexcept override {
-    if (!object) return E_POINTER;
-    *object = nullptr;
-    if (outer) return CLASS_E_NOAGGREGATION;
-    tarvixlib::CComPtr<CStandinEngine> engine;
-    HRESULT hr = CStandinEngine::CreateFromEnvironment(engine);
-    if (FAILED(hr)) return hr;
-    return engine.QueryTo(iid, object);
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) noexcept override {
-    if (lock) InterlockedIncrement(&g_locks);
-    else InterlockedDecrement(&g_locks);
-    return S_OK;
-  }
-};
+const tarvixlib::ComClassEntry kClasses[] = {{&kCLSID_StandinEngine, CreateEngine}};
+tarvixlib::CComServerModule g_module(kClasses, 1);
 
 bool SetKeyValue(const wchar_t* key, const wchar_t* name, const wchar_t* value) {
-  tarvixlib::CUniqueRegKey handle;
-  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key, 0, nullptr, 0, KEY_WRITE, nullptr, handle.Out(),
-                      nullptr) != ERROR_SUCCESS)
-    return false;
-  return RegSetValueExW(handle.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                        static_cast<DWORD>((wcslen(value) + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  tarvixlib::CUniqueRegKey handle =
+      tarvixlib::registry::CreateKeyW(HKEY_CLASSES_ROOT, key, KEY_WRITE);
+  return handle && tarvixlib::registry::SetStringW(handle.Get(), name, value);
 }
 
 }  // namespace
@@ -57,27 +42,23 @@ using namespace tarvixstandin;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
-    g_module = instance;
+    g_module.SetInstance(instance);
     DisableThreadLibraryCalls(instance);
   }
   return TRUE;
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
-  if (!object) return E_POINTER;
-  *object = nullptr;
-  if (clsid != kCLSID_StandinEngine) return CLASS_E_CLASSNOTAVAILABLE;
-  return tarvixlib::CComObjectMake<CClassFactory>().QueryTo(iid, object);
+  return g_module.GetClassObject(clsid, iid, object);
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return (tarvixlib::LiveComObjects() == 0 && g_locks == 0) ? S_OK : S_FALSE;
+  return g_module.CanUnloadNow();
 }
 
 extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
   wchar_t path[MAX_PATH];
-  DWORD n = GetModuleFileNameW(g_module, path, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return SELFREG_E_CLASS;
+  if (!g_module.ModulePath(path, MAX_PATH)) return SELFREG_E_CLASS;
   wchar_t clsidKey[64] = L"CLSID\\";
   wcscat(clsidKey, kClsidText);
   wchar_t serverKey[96];
