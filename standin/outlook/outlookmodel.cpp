@@ -157,8 +157,9 @@ HRESULT CDispatchObject::FindConnectionPoint(REFIID iid, IConnectionPoint** poin
 }
 
 void* CDispatchObject::QueryOther(REFIID iid) noexcept {
-  for (const IID& answer : answers_)
-    if (IsEqualIID(answer, iid)) return static_cast<IDispatch*>(this);
+  for (const Answer& answer : answers_)
+    if (IsEqualIID(answer.iid, iid) && (!answer.when || *answer.when))
+      return static_cast<IDispatch*>(this);
   return nullptr;
 }
 
@@ -323,7 +324,7 @@ MailSpec* COutlookModel::Spec(const std::wstring& id) {
 
 CComPtr<CDispatchObject> COutlookModel::MakeMailItem(MailSpec* spec) {
   auto item = tarvixlib::CComObjectMake<CDispatchObject>(spec->id.c_str());
-  if (spec->answersMailItem) item->AnswerAs(IID_MailItem);
+  item->AnswerAs(IID_MailItem, &spec->answersMailItem);
   item->AddGetter(L"Saved", [spec](VARIANT* r) {
     SetBool(r, spec->saved);
     return S_OK;

@@ -62,8 +62,9 @@ public:
   void AddMember(const wchar_t* name, Member member);
   // A property that reads a value made on each call.
   void AddGetter(const wchar_t* name, std::function<HRESULT(VARIANT* result)> get);
-  // Further interface ids this object answers with its IDispatch.
-  void AnswerAs(const IID& iid) { answers_.push_back(iid); }
+  // Further interface ids this object answers with its IDispatch; with
+  // `when`, only while that flag is set.
+  void AnswerAs(const IID& iid, const bool* when = nullptr) { answers_.push_back({iid, when}); }
   // Makes this object an event source for `events`.
   void AddEvents(const IID& events);
   // Calls each advised sink: Invoke(dispid, DISPATCH_METHOD) with args as
@@ -98,7 +99,11 @@ private:
   };
   std::wstring what_;
   std::vector<Entry> members_;
-  std::vector<IID> answers_;
+  struct Answer {
+    IID iid;
+    const bool* when;
+  };
+  std::vector<Answer> answers_;
   CComPtr<CConnectionPoint> events_;
 };
 
