@@ -203,7 +203,8 @@ struct Answer {
   bool stopped = false;   // the service stops
 };
 
-// Whether the bytes hold a reply through its terminator line.
+// Where a reply ends in the bytes, just after its "." line; npos when it
+// has not ended yet.
 size_t ReplyEnd(const std::string& bytes) {
   std::string text;
   for (size_t i = 0; i < bytes.size(); ++i) {
@@ -217,7 +218,10 @@ size_t ReplyEnd(const std::string& bytes) {
 
 // Collects what arrives within waitMs, at most kMaxAnswerBytes; with
 // wantReply it ends as soon as a whole reply is there. Reads only what the
-// pipe reports as there, so no read can block.
+// pipe reports as there, with the stream's unbuffered primitive: a buffered
+// read could keep bytes the pipe no longer reports, or wait for more. (The
+// read buffer holds bytes only when a client wrote past START_LISTENER
+// before its reply; they are left unread.)
 Answer CollectAnswer(CMyStream& reader, HANDLE pipe, HANDLE stop, uint32_t waitMs,
                      bool wantReply) {
   Answer answer;
@@ -232,7 +236,7 @@ Answer CollectAnswer(CMyStream& reader, HANDLE pipe, HANDLE stop, uint32_t waitM
       char piece[4096];
       size_t want = available < sizeof piece ? available : sizeof piece;
       if (want > kMaxAnswerBytes - answer.bytes.size()) want = kMaxAnswerBytes - answer.bytes.size();
-      size_t got = reader.ReadBuffered(piece, want);
+      size_t got = reader.Read(piece, want);
       if (got == 0) {
         answer.gone = true;
         break;

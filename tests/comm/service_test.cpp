@@ -242,6 +242,9 @@ TEST_F(ServiceTest, PushesFromStandardInputArriveAsWrittenAndAnswersAreReported)
   CRawListener listener;
   ASSERT_EQ(listener.Register(pipe), kReturnSuccess);
   ASSERT_TRUE(service.WaitFor("] listener registered", 5000)) << service.Output();
+  // An answer larger than one read: it must be read to its end, not only
+  // as far as the first read went.
+  const std::string big = "100 0\nX:" + std::string(8000, 'a') + "\n.\n";
   struct {
     const char* control;
     const char* bytes;
@@ -266,6 +269,7 @@ TEST_F(ServiceTest, PushesFromStandardInputArriveAsWrittenAndAnswersAreReported)
        "] pushed AUTOUPDATE_POSTMESSAGE URL=https://u.example/x -> no answer"},
       {"push NOP WAIT=1", "NOP\nWAIT:1\n.\n", nullptr, "] pushed NOP WAIT=1 -> no answer"},
       {"push NOP CUT=1", "NOP\nCUT:1\n.\n", "100 15", "] pushed NOP CUT=1 -> incomplete answer: 100 15"},
+      {"push NOP BIG=1", "NOP\nBIG:1\n.\n", big.c_str(), "] pushed NOP BIG=1 -> 100 0 | X:aaaaaaaa"},
       {"push CLOSE_CONNECTION", "CLOSE_CONNECTION\n.\n", "100 1536\n.\n",
        "] pushed CLOSE_CONNECTION -> 100 1536"},
   };
