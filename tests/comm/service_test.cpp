@@ -33,8 +33,6 @@ using tarvixservice::CGetSpecificationValueCommand;
 using tarvixstandin::ListenerPush;
 using tarvixstandin::ServiceScenario;
 
-constexpr uint32_t kListenerType = 0x14006;
-
 // A client of the add-in's command connection on the test's own pipe.
 struct Client {
   explicit Client(const std::string& pipe) : comm(".", kMailAddinType, kServiceTypeBits, 0, 20000) {
@@ -51,7 +49,7 @@ public:
   // when the connection could not be opened.
   int32_t Register(const std::string& pipe) {
     tarvixlib::comm::ConnectParams identity;
-    identity.appType = kListenerType;
+    identity.appType = tarvixlib::comm::kMailAddinWatcherType;
     identity.processId = GetCurrentProcessId();
     if (!session_.OpenPipe(".", pipe.c_str(), identity)) return -1;
     CStartListenerCommand start;

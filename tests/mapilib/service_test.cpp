@@ -55,9 +55,9 @@ TEST(AddinAgainstServiceTest, LoadsRegistersAndServesEveryKindOfPush) {
     CGermanSystem language;
     HINSTANCE instance = nullptr;
     CAppDetails details(&client, &instance, nullptr, pipe.c_str(), language);
-    CPipeWatcher::Pauses pauses;
-    pauses.livenessPollMs = 100;  // a lost listener is noticed at once
-    details.Watcher()->SetPauses(pauses);
+    CPipeWatcher::Timing timing;
+    timing.livenessPollMs = 100;  // a lost listener is noticed at once
+    details.Watcher()->SetTiming(timing);
 
     ASSERT_TRUE(details.Load()) << service.Output();
     EXPECT_STREQ(details.GetProductLongName(), L"Tarvix Internet Security");
