@@ -24,6 +24,7 @@ namespace commands {
 namespace comm {
 namespace {
 
+using commtest::Client;
 using commtest::CServiceProcess;
 using commtest::UniquePipeName;
 using tarvix::CGetTarvixStatusCommand;
@@ -32,14 +33,6 @@ using tarvixservice::CGetMAPISettingsCommand;
 using tarvixservice::CGetSpecificationValueCommand;
 using tarvixstandin::ListenerPush;
 using tarvixstandin::ServiceScenario;
-
-// A client of the add-in's command connection on the test's own pipe.
-struct Client {
-  explicit Client(const std::string& pipe) : comm(".", kMailAddinType, kServiceTypeBits, 0, 20000) {
-    comm.Dispatcher().SetPipeName(pipe.c_str());
-  }
-  CSimpleTarvixComm comm;
-};
 
 // A listener of the add-in's kind without the watcher: it registers a
 // connection and reads and answers the pushes itself.
@@ -101,20 +94,14 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-class ServiceTest : public ::testing::Test {
+class ServiceTest : public commtest::ServiceProcessTest {
 protected:
-  void SetUp() override {
-    pipe = UniquePipeName(::testing::UnitTest::GetInstance()->current_test_info()->name());
+  // Starts the service with the scenario and registers the listener.
+  void StartRegistered(const char* scenario, CRawListener& listener) {
+    ASSERT_TRUE(service.Start(pipe, scenario));
+    ASSERT_EQ(listener.Register(pipe), kReturnSuccess);
+    ASSERT_TRUE(service.WaitFor("] listener registered", 5000)) << service.Output();
   }
-  // A service that was started must stop cleanly when its input closes.
-  void TearDown() override {
-    if (service.Started()) {
-      EXPECT_TRUE(service.Stop());
-      EXPECT_EQ(service.ExitCode(), 0u) << service.Output();
-    }
-  }
-  std::string pipe;
-  CServiceProcess service;
 };
 
 TEST_F(ServiceTest, QueryDefaultsParseThroughTheAddinsCommands) {
@@ -236,10 +223,8 @@ TEST_F(ServiceTest, StartListenerIsAcceptedUnlessTheScenarioRefusesIt) {
 // Every kind of push from control lines, on one registered connection: the
 // bytes that arrive, the answer the test gives, and the service's report.
 TEST_F(ServiceTest, PushesFromStandardInputArriveAsWrittenAndAnswersAreReported) {
-  ASSERT_TRUE(service.Start(pipe, "answer-wait 3000\n"));
   CRawListener listener;
-  ASSERT_EQ(listener.Register(pipe), kReturnSuccess);
-  ASSERT_TRUE(service.WaitFor("] listener registered", 5000)) << service.Output();
+  ASSERT_NO_FATAL_FAILURE(StartRegistered("answer-wait 3000\n", listener));
   // An answer larger than one read: it must be read to its end, not only
   // as far as the first read went.
   const std::string big = "100 0\nX:" + std::string(8000, 'a') + "\n.\n";
@@ -284,9 +269,8 @@ TEST_F(ServiceTest, PushesFromStandardInputArriveAsWrittenAndAnswersAreReported)
 }
 
 TEST_F(ServiceTest, AnAnsweredNotificationIsReportedAsUnexpected) {
-  ASSERT_TRUE(service.Start(pipe, ""));
   CRawListener listener;
-  ASSERT_EQ(listener.Register(pipe), kReturnSuccess);
+  ASSERT_NO_FATAL_FAILURE(StartRegistered("", listener));
   ASSERT_TRUE(service.WriteInput("push STATUS_CHANGED E=3\n"));
   EXPECT_EQ(listener.ReadPush(), "STATUS_CHANGED\nE:3\n.\n");
   ASSERT_TRUE(listener.Answer("100 0\n.\n"));
@@ -297,9 +281,8 @@ TEST_F(ServiceTest, AnAnsweredNotificationIsReportedAsUnexpected) {
 }
 
 TEST_F(ServiceTest, OnePushAtATimeOnAConnection) {
-  ASSERT_TRUE(service.Start(pipe, ""));
   CRawListener listener;
-  ASSERT_EQ(listener.Register(pipe), kReturnSuccess);
+  ASSERT_NO_FATAL_FAILURE(StartRegistered("", listener));
   ASSERT_TRUE(service.WriteInput("push NOP\npush NOP SECOND=1\n"));
   EXPECT_EQ(listener.ReadPush(), "NOP\n.\n");
   Sleep(500);
@@ -381,9 +364,8 @@ TEST_F(ServiceTest, HangUpsOnEitherSideAreReported) {
 }
 
 TEST_F(ServiceTest, StopIsNotHeldUpByAnAnswerThatNeverComes) {
-  ASSERT_TRUE(service.Start(pipe, "answer-wait 600000\n"));
   CRawListener listener;
-  ASSERT_EQ(listener.Register(pipe), kReturnSuccess);
+  ASSERT_NO_FATAL_FAILURE(StartRegistered("answer-wait 600000\n", listener));
   ASSERT_TRUE(service.WriteInput("push NOP\n"));
   EXPECT_EQ(listener.ReadPush(), "NOP\n.\n");
   DWORD start = GetTickCount();

@@ -11,7 +11,6 @@
 
 #include <string>
 
-#include "comm/client.h"
 #include "mapilib/appdetails.h"
 #include "mapilib/pipewatcher.h"
 #include "service_process.h"
@@ -21,7 +20,6 @@ namespace {
 
 using commtest::CServiceProcess;
 using commtest::UniquePipeName;
-using tarvixlib::commands::comm::CSimpleTarvixComm;
 
 // No language chosen by the user; the system speaks German.
 class CGermanSystem : public CLanguageSettings {
@@ -49,12 +47,10 @@ TEST(AddinAgainstServiceTest, LoadsRegistersAndServesEveryKindOfPush) {
   CServiceProcess service;
   ASSERT_TRUE(service.Start(pipe, ""));
   {
-    CSimpleTarvixComm client(".", tarvixlib::commands::comm::kMailAddinType,
-                             tarvixlib::commands::comm::kServiceTypeBits, 0, 20000);
-    client.Dispatcher().SetPipeName(pipe.c_str());
+    commtest::Client client(pipe);
     CGermanSystem language;
     HINSTANCE instance = nullptr;
-    CAppDetails details(&client, &instance, nullptr, pipe.c_str(), language);
+    CAppDetails details(&client.comm, &instance, nullptr, pipe.c_str(), language);
     CPipeWatcher::Timing timing;
     timing.livenessPollMs = 100;  // a lost listener is noticed at once
     details.Watcher()->SetTiming(timing);
