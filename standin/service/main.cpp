@@ -7,6 +7,20 @@
 // way tests and scripts stop it), the lifetime is over, or Ctrl-C. LOG
 // entries are appended to the log file. Exit code 0 after a clean stop,
 // 2 for bad arguments or scenario, 3 when the pipe cannot be created.
+//
+// The status query's main path is "<folder of this program>\main\", so that
+// the add-in finds its language files and icon in the "image" folder that
+// the build puts beside the program.
+//
+// Control lines on standard input (one per line, at most 64 KiB; blank
+// lines are ignored, anything else is reported and ignored):
+//
+//   push <NAME> [KEY=VALUE ...]   pushes NAME down the listener connection
+//                                 at once (the same words as the scenario's
+//                                 push lines, without the time)
+//   push hangup                   closes the listener connection
+//
+// A push waits for a listener when none is registered.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,21 +28,75 @@
 #include <cstring>
 #include <string>
 
+#include "foundation/mystring.h"
 #include "service.h"
 
 namespace {
 
 tarvixstandin::CStandinService* g_service = nullptr;
 
+constexpr size_t kMaxControlLine = 64 * 1024;
+
+void ControlLine(std::string line) {
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  size_t first = line.find_first_not_of(" \t");
+  if (first == std::string::npos || !g_service) return;
+  size_t end = line.find_first_of(" \t", first);
+  std::string keyword = line.substr(first, end == std::string::npos ? end : end - first);
+  tarvixstandin::ListenerPush push;
+  std::string why = "unknown control line";
+  if (keyword == "push" &&
+      tarvixstandin::ParsePushWords(end == std::string::npos ? "" : line.substr(end), push, why)) {
+    g_service->Push(push);
+    return;
+  }
+  g_service->Print("control line ignored (%s): %.200s", why.c_str(), line.c_str());
+}
+
+// Runs the control lines until the input ends, then stops the service.
 DWORD WINAPI WatchInput(void*) {
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
-  char buffer[256];
+  char buffer[4096];
   DWORD got = 0;
+  std::string line;
+  bool tooLong = false;
   while (in && in != INVALID_HANDLE_VALUE && ReadFile(in, buffer, sizeof buffer, &got, nullptr) &&
          got > 0) {
+    for (DWORD i = 0; i < got; ++i) {
+      if (buffer[i] != '\n') {
+        if (line.size() < kMaxControlLine)
+          line += buffer[i];
+        else
+          tooLong = true;
+        continue;
+      }
+      if (tooLong && g_service) g_service->Print("control line ignored (longer than 64 KiB)");
+      if (!tooLong) ControlLine(line);
+      line.clear();
+      tooLong = false;
+    }
   }
+  if (!line.empty() && !tooLong) ControlLine(line);
   if (g_service) g_service->Stop();
   return 0;
+}
+
+// "<folder of this program>\main\", as UTF-8 and in the ANSI code page.
+void MainPath(std::string& utf8, std::string& ansi) {
+  wchar_t path[MAX_PATH * 4];
+  DWORD n = GetModuleFileNameW(nullptr, path, sizeof path / sizeof path[0]);
+  if (n == 0 || n >= sizeof path / sizeof path[0]) n = 0;
+  std::wstring folder(path, n);
+  for (wchar_t& c : folder)
+    if (c == L'/') c = L'\\';
+  size_t slash = folder.find_last_of(L'\\');
+  folder = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
+  folder += L"main\\";
+  tarvixlib::CMyStringA text;
+  text.AssignUtf8FromWide(reinterpret_cast<const tarvixlib::WChar*>(folder.c_str()));
+  utf8 = text.GetString();
+  text.AssignAnsiFromWide(reinterpret_cast<const tarvixlib::WChar*>(folder.c_str()));
+  ansi = text.GetString();
 }
 
 BOOL WINAPI OnCtrl(DWORD) {
@@ -80,6 +148,9 @@ int main(int argc, char** argv) {
     }
   }
   tarvixstandin::ServiceScenario scenario;
+  std::string mainUtf8, mainAnsi;
+  MainPath(mainUtf8, mainAnsi);
+  tarvixstandin::AddQueryDefaults(scenario, mainUtf8, mainAnsi);
   if (!scenarioPath.empty()) {
     std::string error;
     if (!tarvixstandin::LoadServiceScenario(scenarioPath, scenario, error))

@@ -1,5 +1,6 @@
 #include "service.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstring>
 #include <memory>
@@ -28,6 +29,14 @@ namespace {
 
 constexpr uint32_t kServerIoLimitMs = 0xFFFFFFFFu;  // a client may pause for ever
 constexpr const char kStartListener[] = "START_LISTENER";
+
+// The listener connection. Every wait on it is bounded and ends when the
+// service stops.
+constexpr uint32_t kOneWayWaitMs = 300;     // a notification must stay unanswered
+constexpr uint32_t kListenerPollMs = 50;    // how soon a hang-up is seen
+constexpr uint32_t kPushIoLimitMs = 5000;   // writing one push
+constexpr size_t kMaxAnswerBytes = 65536;   // what is kept of one answer
+constexpr size_t kMaxShownBytes = 400;      // what is printed of it
 
 std::string Upper(const char* text) {
   std::string s(text ? text : "");
@@ -171,6 +180,125 @@ void ReadIntoData(CMyStream& reader, CMyLineBuffer& line) {
   }
 }
 
+// A pushed command: the name as given and its parameters as text.
+class CPushedCommand : public cmd::CTarvixPipeCommand {
+public:
+  explicit CPushedCommand(const ListenerPush& push) : CTarvixPipeCommand(push.name.c_str(), 0) {
+    for (const ScriptedValue& p : push.params) {
+      params_.emplace_back(new cmd::CStringParam(p.key.c_str(), ""));
+      AddRequestParam(*params_.back());
+      params_.back()->Set(p.text.c_str());
+    }
+  }
+
+private:
+  std::vector<std::unique_ptr<cmd::CStringParam>> params_;
+};
+
+// What the add-in wrote after a push.
+struct Answer {
+  std::string bytes;
+  bool complete = false;  // a reply up to its "." line arrived
+  bool gone = false;      // the add-in hung up
+  bool stopped = false;   // the service stops
+};
+
+// Where a reply ends in the bytes, just after its "." line; npos when it
+// has not ended yet.
+size_t ReplyEnd(const std::string& bytes) {
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r') continue;
+    text += bytes[i];
+    size_t n = text.size();
+    if (n >= 3 && text.compare(n - 3, 3, "\n.\n") == 0) return i + 1;
+  }
+  return std::string::npos;
+}
+
+// Collects what arrives within waitMs, at most kMaxAnswerBytes; with
+// wantReply it ends as soon as a whole reply is there. Reads only what the
+// pipe reports as there, with the stream's unbuffered primitive: a buffered
+// read could keep bytes the pipe no longer reports, or wait for more. (The
+// read buffer holds bytes only when a client wrote past START_LISTENER
+// before its reply; they are left unread.)
+Answer CollectAnswer(CMyStream& reader, HANDLE pipe, HANDLE stop, uint32_t waitMs,
+                     bool wantReply) {
+  Answer answer;
+  ULONGLONG deadline = GetTickCount64() + waitMs;
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr)) {
+      answer.gone = true;
+      break;
+    }
+    if (available > 0 && answer.bytes.size() < kMaxAnswerBytes) {
+      char piece[4096];
+      size_t want = available < sizeof piece ? available : sizeof piece;
+      if (want > kMaxAnswerBytes - answer.bytes.size()) want = kMaxAnswerBytes - answer.bytes.size();
+      size_t got = reader.Read(piece, want);
+      if (got == 0) {
+        answer.gone = true;
+        break;
+      }
+      answer.bytes.append(piece, got);
+      if (wantReply && ReplyEnd(answer.bytes) != std::string::npos) {
+        answer.complete = true;
+        break;
+      }
+      continue;
+    }
+    ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    ULONGLONG left = deadline - now;
+    if (Pause(stop, left < 10 ? static_cast<uint32_t>(left) : 10)) {
+      answer.stopped = true;
+      break;
+    }
+  }
+  return answer;
+}
+
+// Bytes as one printable line: control bytes escaped, cut at kMaxShownBytes.
+std::string Escape(const std::string& bytes) {
+  std::string text;
+  for (size_t i = 0; i < bytes.size() && i < kMaxShownBytes; ++i) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c == '\n') {
+      text += "\\n";
+    } else if (c == '\r') {
+      text += "\\r";
+    } else if (c < 0x20 || c > 0x7E || c == '\\') {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", c);
+      text += hex;
+    } else {
+      text += static_cast<char>(c);
+    }
+  }
+  if (bytes.size() > kMaxShownBytes) text += "...";
+  return text;
+}
+
+// A whole reply as "status | KEY:VALUE | ..." (without its "." line), and
+// what came after it.
+std::string ShowReply(const std::string& bytes) {
+  size_t end = ReplyEnd(bytes);
+  std::string text, line;
+  for (size_t i = 0; i < end; ++i) {
+    char c = bytes[i];
+    if (c == '\r') continue;
+    if (c != '\n') {
+      line += c;
+      continue;
+    }
+    if (line != ".") text += (text.empty() ? "" : " | ") + Escape(line);
+    line.clear();
+  }
+  if (end < bytes.size()) text += " + unexpected: " + Escape(bytes.substr(end));
+  return text;
+}
+
 // Blocks until the peer hangs up or the service stops.
 void WaitForHangUp(CMyStream& reader) {
   char byte;
@@ -191,6 +319,7 @@ CStandinService::CStandinService(const ServiceScenario& scenario, const std::str
 CStandinService::~CStandinService() {
   Stop();
   for (const CUniqueHandle& t : threads_) WaitForSingleObject(t.Get(), 10000);
+  if (timeline_) WaitForSingleObject(timeline_.Get(), 10000);
 }
 
 void CStandinService::Stop() { SetEvent(stop_.Get()); }
@@ -436,13 +565,122 @@ void CStandinService::Serve(tarvixlib::comm::CUniqueConnection pipe, int number)
     Print("[%d] %s -> %d", number, name.c_str(), code);
     if (!alive || session.IsYes("${STOP}")) break;
     if (upper == kStartListener && code == cmd::kReturnSuccess) {
-      Print("[%d] listener registered", number);
-      WaitForHangUp(reader);
+      ServeListener(session, h, number);
       break;
     }
   }
   session.Close(false);
   Print("[%d] closed", number);
+}
+
+void CStandinService::Push(const ListenerPush& push) {
+  bool waiting = false;
+  {
+    std::lock_guard<std::mutex> hold(pushLock_);
+    pending_.push_back(push);
+    waiting = listeners_.empty();
+    if (!waiting) SetEvent(listeners_.back()->wake.Get());
+  }
+  if (waiting) Print("push %s waits for a listener", push.Describe().c_str());
+}
+
+bool CStandinService::TakePush(const ListenerSlot& slot, ListenerPush& push) {
+  std::lock_guard<std::mutex> hold(pushLock_);
+  if (listeners_.empty() || listeners_.back() != &slot || pending_.empty()) return false;
+  push = pending_.front();
+  pending_.pop_front();
+  return true;
+}
+
+DWORD WINAPI CStandinService::TimelineThread(void* service) {
+  static_cast<CStandinService*>(service)->RunTimeline();
+  return 0;
+}
+
+void CStandinService::RunTimeline() {
+  std::vector<ListenerPush> timeline = scenario_.pushes;
+  std::stable_sort(timeline.begin(), timeline.end(),
+                   [](const ListenerPush& a, const ListenerPush& b) { return a.atMs < b.atMs; });
+  for (const ListenerPush& push : timeline) {
+    uint64_t due = timelineStart_ + push.atMs;
+    uint64_t now = GetTickCount64();
+    if (due > now && Pause(stop_.Get(), static_cast<uint32_t>(due - now))) return;
+    Push(push);
+  }
+}
+
+void CStandinService::ServeListener(CTarvixSession& session, HANDLE pipe, int number) {
+  ListenerSlot slot{number, CUniqueHandle(CreateEventW(nullptr, FALSE, FALSE, nullptr))};
+  // A push is written within this limit or not at all; the answers are
+  // read only as far as they have arrived.
+  session.TarvixPipe::SetIoTimeLimit(kPushIoLimitMs);
+  {
+    std::lock_guard<std::mutex> hold(pushLock_);
+    listeners_.push_back(&slot);
+    if (!pending_.empty()) SetEvent(slot.wake.Get());
+    if (!timeline_ && !scenario_.pushes.empty()) {
+      timelineStart_ = GetTickCount64();
+      timeline_.Reset(CreateThread(nullptr, 0, TimelineThread, this, 0, nullptr));
+    }
+  }
+  Print("[%d] listener registered", number);
+
+  for (;;) {
+    HANDLE waits[2] = {stop_.Get(), slot.wake.Get()};
+    if (WaitForMultipleObjects(2, waits, FALSE, kListenerPollMs) == WAIT_OBJECT_0) break;
+    // Nothing is due from the add-in between pushes: show what comes anyway.
+    Answer idle = CollectAnswer(session.ReadStream(), pipe, stop_.Get(), 0, false);
+    if (!idle.bytes.empty())
+      Print("[%d] unexpected bytes from the add-in: %s", number, Escape(idle.bytes).c_str());
+    if (idle.gone) {
+      Print("[%d] listener closed by the add-in", number);
+      break;
+    }
+    ListenerPush push;
+    bool open = true;
+    while (open && TakePush(slot, push)) {
+      if (push.hangup) {
+        session.Close(false);
+        Print("[%d] listener closed by the service", number);
+        open = false;
+      } else {
+        open = PushOne(session, pipe, number, push);
+      }
+    }
+    if (!open) break;
+  }
+
+  std::lock_guard<std::mutex> hold(pushLock_);
+  listeners_.erase(std::find(listeners_.begin(), listeners_.end(), &slot));
+  // What this one left goes to the listener before it.
+  if (!pending_.empty() && !listeners_.empty()) SetEvent(listeners_.back()->wake.Get());
+}
+
+bool CStandinService::PushOne(CTarvixSession& session, HANDLE pipe, int number,
+                              const ListenerPush& push) {
+  CPushedCommand command(push);
+  CMyStream& writer = session.WriteStream();
+  if (!command.WriteRequest(writer) || !cmd::WriteTerminator(writer)) {
+    Print("[%d] pushed %s -> the connection broke", number, push.Describe().c_str());
+    return false;
+  }
+  bool oneWay = push.OneWay();
+  Answer answer = CollectAnswer(session.ReadStream(), pipe, stop_.Get(),
+                                oneWay ? kOneWayWaitMs : scenario_.answerWaitMs, !oneWay);
+  if (answer.stopped) return false;
+  std::string shown;
+  if (answer.complete)
+    shown = ShowReply(answer.bytes);
+  else if (answer.bytes.empty())
+    shown = "no answer";
+  else
+    shown = (oneWay ? "unexpected answer: " : "incomplete answer: ") + Escape(answer.bytes);
+  Print("[%d] pushed %s -> %s", number, push.Describe().c_str(), shown.c_str());
+  if (answer.gone) {
+    Print("[%d] listener closed by the add-in", number);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace tarvixstandin

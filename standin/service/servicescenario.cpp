@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "commands/commandset.h"
 #include "foundation/asciitext.h"
 #include "standin/scenariolines.h"
 
@@ -62,7 +63,179 @@ bool SignedNumber(const std::string& word, int32_t* value) {
   return true;
 }
 
+// NAME's value for the key: replaced in place when NAME has the key, else
+// appended (NAME is added when the scenario has no entry for it yet).
+void SetValue(ServiceScenario& scenario, const std::string& name, const ScriptedValue& value) {
+  ScriptedCommand* c = const_cast<ScriptedCommand*>(scenario.FindCommand(name));
+  if (!c) {
+    ScriptedCommand fresh;
+    fresh.name = name;
+    scenario.commands.push_back(fresh);
+    c = &scenario.commands.back();
+  }
+  for (ScriptedValue& old : c->values) {
+    if (SameNoCase(old.key, value.key)) {
+      old.text = value.text;
+      return;
+    }
+  }
+  c->values.push_back(value);
+}
+
+// A name or key on a wire line: printable, no blank, and neither ":" (the
+// parameter separator) nor "=" (the push syntax's).
+bool WireWord(const std::string& word) {
+  if (word.empty()) return false;
+  for (char c : word)
+    if (c <= ' ' || c > '~' || c == ':' || c == '=') return false;
+  return true;
+}
+
 }  // namespace
+
+std::string ListenerPush::Describe() const {
+  if (hangup) return "hangup";
+  std::string text = name;
+  for (const ScriptedValue& p : params) text += " " + p.key + "=" + p.text;
+  return text;
+}
+
+bool ListenerPush::OneWay() const {
+  // The listener matches command names ignoring case, but recognises the
+  // update message it drains silently only in its exact spelling.
+  return SameNoCase(name, "STATUS_CHANGED") || SameNoCase(name, "STOP_APPLICATION") ||
+         name == tarvixlib::commands::kAutoUpdatePostMessage;
+}
+
+bool ParsePushWords(const std::string& words, ListenerPush& push, std::string& why) {
+  std::string rest = words;
+  std::string name = NextWord(rest);
+  push.hangup = false;
+  push.name.clear();
+  push.params.clear();
+  if (name.empty()) {
+    why = "expected: push <NAME> [KEY=VALUE ...] or push hangup";
+    return false;
+  }
+  if (name == "hangup") {
+    if (!Rest(rest).empty()) {
+      why = "hangup takes no parameters";
+      return false;
+    }
+    push.hangup = true;
+    return true;
+  }
+  if (!WireWord(name) || name == ".") {
+    why = "not a command name: " + name;
+    return false;
+  }
+  push.name = name;
+  for (std::string word = NextWord(rest); !word.empty(); word = NextWord(rest)) {
+    size_t equals = word.find('=');
+    ScriptedValue p;
+    if (equals != std::string::npos) {
+      p.key = word.substr(0, equals);
+      p.text = word.substr(equals + 1);
+    }
+    if (equals == std::string::npos || !WireWord(p.key)) {
+      why = "expected KEY=VALUE: " + word;
+      return false;
+    }
+    push.params.push_back(p);
+  }
+  return true;
+}
+
+void AddQueryDefaults(ServiceScenario& scenario, const std::string& mainPathUtf8,
+                      const std::string& mainPathAnsi) {
+  struct Default {
+    const char* command;
+    const char* key;
+    const char* text;
+  };
+  // Plausible values of a healthy installation; every key is one the
+  // add-in's query commands read.
+  static const Default kDefaults[] = {
+      {"GET_TARVIXSTATUS", "VER_SERVICE", "1503"},
+      {"GET_TARVIXSTATUS", "VER_UPDATE", "1502"},
+      {"GET_TARVIXSTATUS", "VER_R5", "610"},
+      {"GET_TARVIXSTATUS", "VER_VDB", "8812"},
+      {"GET_TARVIXSTATUS", "VER_AS", "311"},
+      {"GET_TARVIXSTATUS", "VER_VDB_DATE", "1796083200"},
+      {"GET_TARVIXSTATUS", "VER_SDB", "4127"},
+      {"GET_TARVIXSTATUS", "VER_SDB_DATE", "1796079600"},
+      {"GET_TARVIXSTATUS", "SYSSCAN_NEXT", "1796169600"},
+      {"GET_TARVIXSTATUS", "SYSSCAN_LAST", "1795996800"},
+      {"GET_TARVIXSTATUS", "SCAN_RUNNING", "no"},
+      {"GET_TARVIXSTATUS", "UPDATE_NEXT", "1796097600"},
+      {"GET_TARVIXSTATUS", "UPDATE_LAST", "1796083200"},
+      {"GET_TARVIXSTATUS", "UPDATE_LAST_TRY", "1796083200"},
+      {"GET_TARVIXSTATUS", "UPDATE_RUNNING", "no"},
+      {"GET_TARVIXSTATUS", "BADLIST_EXIST", "0"},
+      {"GET_TARVIXSTATUS", "BADLIST_ALL", "2"},
+      {"GET_TARVIXSTATUS", "VDB_SIGNATURE_COUNT", "4718592"},
+      {"GET_TARVIXSTATUS", "SDB_SIGNATURE_COUNT", "65536"},
+      {"GET_TARVIXSTATUS", "LIVESCAN_STATUS", "yes"},
+      {"GET_TARVIXSTATUS", "LIVESCAN_STATUS_PUA", "no"},
+      {"GET_TARVIXSTATUS", "EMAILSCAN_STATUS", "yes"},
+      {"GET_TARVIXSTATUS", "INTERNETDOWNLOADS_STATUS", "yes"},
+      {"GET_TARVIXSTATUS", "SPYWARE_STATUS", "yes"},
+      {"GET_TARVIXSTATUS", "DIALER_STATUS", "no"},
+      {"GET_TARVIXSTATUS", "AUTOUPDATE_STATUS", "yes"},
+      {"GET_TARVIXSTATUS", "SPAMCHECK", "yes"},
+      {"GET_TARVIXSTATUS", "SIGQA", "no"},
+      {"GET_TARVIXSTATUS", "MAXBADID", "2"},
+      {"GET_TARVIXSTATUS", "WRITEALLOWED", "yes"},
+      {"GET_TARVIXSTATUS", "HLVX_HOST", "update.zelvok.example"},
+      {"GET_TARVIXSTATUS", "DISABLEKICKOFF", "no"},
+      {"GET_TARVIXSTATUS", "CONFIGCRC", "3735928559"},
+      {"GET_TARVIXSTATUS", "CRCCSID", "305419896"},
+      {"GET_TARVIXSTATUS", "STAT_INFECTED", "no"},
+      {"GET_TARVIXSTATUS", "STAT_WATCH", "1"},
+      {"GET_TARVIXSTATUS", "STAT_UPDATE", "yes"},
+      {"GET_TARVIXSTATUS", "STAT_SCANOLD", "0"},
+      {"GET_TARVIXSTATUS", "STAT_SYSSCAN", "1"},
+      {"GET_TARVIXSTATUS", "MAIN_PATH", nullptr},
+      {"GET_TARVIXSTATUS", "MAIN_PATH_W", nullptr},
+      {"GET_TARVIXSTATUS", "PASSWD_PROTECTION", "no"},
+      {"GET_SPECIFICATION_VALUE", "PRODUCT", "tarvix"},
+      {"GET_SPECIFICATION_VALUE", "PRODUCT_LONG", "Tarvix Internet Security"},
+      {"GET_SPECIFICATION_VALUE", "PRODUCTTYPE", "IS"},
+      {"GET_SPECIFICATION_VALUE", "PRODUCTSUBTYPE", "HOME"},
+      {"GET_SPECIFICATION_VALUE", "URL", "https://www.zelvok.example/"},
+      {"GET_SPECIFICATION_VALUE", "ContactAdress", "Zelvok Software GmbH, Am Hafen 4, 20457 Hamburg"},
+      {"GET_SPECIFICATION_VALUE", "ContactPhone", "+49 40 5550100"},
+      {"GET_SPECIFICATION_VALUE", "ContactHomepage", "https://www.zelvok.example/tarvix"},
+      {"GET_SPECIFICATION_VALUE", "OFFICE", "Hamburg"},
+      {"GET_SPECIFICATION_VALUE", "ContactCost", "local rate"},
+      {"GET_SPECIFICATION_VALUE", "MAIL", "support@zelvok.example"},
+      {"GET_SPECIFICATION_VALUE", "NAME", "Zelvok Software GmbH"},
+      {"GET_SPECIFICATION_VALUE", "ContactVirushotline", "+49 40 5550199"},
+      {"GET_SPECIFICATION_VALUE", "ContactAnalysislab", "lab@zelvok.example"},
+      {"GET_SPECIFICATION_VALUE", "VirusFoundPageUrl", "https://www.zelvok.example/found"},
+      {"GET_SPECIFICATION_VALUE", "RightToLeft", "no"},
+      {"GET_MAPISETTINGS", "SAVETOQU", "no"},
+      {"GET_MAPISETTINGS", "SCANEMAIL", "yes"},
+      {"GET_MAPISETTINGS", "SHOWWINDOW", "yes"},
+      {"GET_MAPISETTINGS", "BUILDNR", "4242"},
+      {"GET_MAPISETTINGS", "LANGUAGE", "1033"},
+      {"GET_MAPISETTINGS", "VDBDATE", "20261201"},
+      {"GET_MAPISETTINGS", "DISCLR", "1"},
+      {"GET_MAPISETTINGS", "DISCLS", "1"},
+      {"GET_MAPISETTINGS", "SPAMCHECK", "yes"},
+      {"GET_MAPISETTINGS", "SPAMACTION", "1"},
+      {"GET_MAPISETTINGS", "CLOSEWIN", "yes"},
+  };
+  for (const Default& d : kDefaults) {
+    ScriptedValue v;
+    v.key = d.key;
+    if (d.text)
+      v.text = d.text;
+    else
+      v.text = std::string(d.key) == "MAIN_PATH_W" ? mainPathUtf8 : mainPathAnsi;
+    SetValue(scenario, d.command, v);
+  }
+}
 
 const ScriptedCommand* ServiceScenario::FindCommand(const std::string& name) const {
   for (const ScriptedCommand& c : commands)
@@ -120,14 +293,20 @@ bool ParseServiceScenario(const std::string& text, ServiceScenario& scenario,
       v.key = NextWord(rest);
       v.text = Rest(rest);
       if (name.empty() || v.key.empty()) return fail("expected: value <NAME> <KEY> <text>");
-      ScriptedCommand* c = const_cast<ScriptedCommand*>(scenario.FindCommand(name));
-      if (!c) {
-        ScriptedCommand fresh;
-        fresh.name = name;
-        scenario.commands.push_back(fresh);
-        c = &scenario.commands.back();
-      }
-      c->values.push_back(v);
+      SetValue(scenario, name, v);
+    } else if (keyword == "clear") {
+      std::string name = Upper(NextWord(rest));
+      if (name.empty() || !Rest(rest).empty()) return fail("expected: clear <NAME>");
+      if (ScriptedCommand* c = const_cast<ScriptedCommand*>(scenario.FindCommand(name)))
+        c->values.clear();
+    } else if (keyword == "push") {
+      ListenerPush push;
+      std::string why;
+      if (!Number(NextWord(rest), &push.atMs)) return fail("expected: push <ms> <NAME>|hangup");
+      if (!ParsePushWords(rest, push, why)) return fail(why.c_str());
+      scenario.pushes.push_back(push);
+    } else if (keyword == "answer-wait") {
+      if (!Number(Rest(rest), &scenario.answerWaitMs)) return fail("expected a number");
     } else if (keyword == "file") {
       FileVerdict f;
       f.file = NextWord(rest);

@@ -24,14 +24,43 @@
 //   fault <NAME|*> close-mid-data    hang up in the middle of the request's DATA
 //   fault <NAME|*> malformed-status  answer with a status line without blank
 //   lifetime <seconds>           the service ends by itself after this time
+//   clear <NAME>                 drops the values given so far for NAME
+//                                (the built-in ones included)
+//   push <ms> <NAME> [KEY=VALUE ...]
+//                                <ms> after the first listener registration,
+//                                writes NAME (letter case as given), one
+//                                parameter line "KEY:VALUE" per pair and "."
+//                                down the listener connection; the value is
+//                                everything after the first "="
+//   push <ms> hangup             ... closes the listener connection instead
+//   answer-wait <ms>             how long a pushed command that is answered
+//                                may take to answer (5000)
+//
+// Values: a `value` line for a key NAME already has replaces that value in
+// place (keys compared ignoring case); other keys are appended in file
+// order. GET_TARVIXSTATUS, GET_SPECIFICATION_VALUE and GET_MAPISETTINGS come
+// with built-in values (AddQueryDefaults) that such lines replace; `command`
+// changes only their code. `command START_LISTENER <code>` with a code other
+// than 100 refuses the listener: the connection then goes on carrying the
+// client's commands.
+//
+// The listener: once START_LISTENER was answered with 100 the connection
+// changes direction. The service writes the pushes down it, one at a time,
+// and reports each with what came back: STATUS_CHANGED, STOP_APPLICATION
+// (any letter case) and AUTOUPDATE_POSTMESSAGE are one-way, so it waits
+// 300 ms and expects nothing; anything else must be answered (status line,
+// parameter lines, ".") within the answer wait. Each timed push fires once,
+// on the listener registered last that is still open, or on the next one to
+// register when none is. Without push lines the service stays silent.
 //
 // Before each reply the service reports the bytes that reached the pipe
 // after the request ("... bytes arrived before the reply"): a client must
 // never write into the middle of an exchange.
 //
 // Numbers are decimal or 0x hexadecimal. Without a scenario the service is
-// a healthy one: type 0x1001, EICAR is a virus, GTUBE is spam, every other
-// command in its set answers 100.
+// a healthy one: type 0x1001, EICAR is a virus, GTUBE is spam, the three
+// queries give their built-in values, every other command in its set
+// answers 100, START_LISTENER included.
 #pragma once
 
 #include <cstdint>
@@ -80,6 +109,20 @@ struct SpamRule {
   uint32_t level = 0;
 };
 
+// A command the service writes down the listener connection, or the
+// hang-up of that connection.
+struct ListenerPush {
+  uint32_t atMs = 0;  // timed pushes: after the first registration
+  bool hangup = false;
+  std::string name;  // as given
+  std::vector<ScriptedValue> params;
+
+  // "NAME KEY=VALUE ..." or "hangup", for the output.
+  std::string Describe() const;
+  // Whether the listener never answers it.
+  bool OneWay() const;
+};
+
 struct ServiceScenario {
   uint32_t appType = tarvixlib::comm::kServiceType;
   uint32_t handshakeVersion = tarvixlib::comm::kHandshakeVersion;
@@ -90,6 +133,8 @@ struct ServiceScenario {
   std::vector<FileVerdict> files;
   std::vector<SpamRule> spam;
   std::vector<ServiceFault> faults;
+  std::vector<ListenerPush> pushes;  // file order
+  uint32_t answerWaitMs = 5000;
 
   const ScriptedCommand* FindCommand(const std::string& name) const;
   const FileVerdict* FindFile(const std::string& file) const;
@@ -102,5 +147,18 @@ bool ParseServiceScenario(const std::string& text, ServiceScenario& scenario,
                           std::string& error);
 // Reads and parses a file.
 bool LoadServiceScenario(const std::string& path, ServiceScenario& scenario, std::string& error);
+
+// Gives the three queries the add-in loads its details with their built-in
+// answers (code 100): a status whose MAIN_PATH_W (UTF-8) and MAIN_PATH
+// (ANSI) are the texts given, the product's specification values, and mail
+// settings with scanning, the window, the notices and the spam check on.
+// Call it before parsing, so that the scenario's lines replace them.
+void AddQueryDefaults(ServiceScenario& scenario, const std::string& mainPathUtf8,
+                      const std::string& mainPathAnsi);
+
+// Parses the words of a push, "NAME [KEY=VALUE ...]" or "hangup" (also the
+// service's control line "push ..." without its first word); false with the
+// reason. The time is left as it is.
+bool ParsePushWords(const std::string& words, ListenerPush& push, std::string& why);
 
 }  // namespace tarvixstandin

@@ -20,6 +20,7 @@ namespace commands {
 namespace comm {
 namespace {
 
+using commtest::Client;
 using commtest::CServiceProcess;
 using commtest::UniquePipeName;
 using tarvixservice::CScanEmailCommand;
@@ -42,15 +43,6 @@ struct Connections : CMyObserver<CConnectionEvent> {
     if (e.kind == CConnectionEvent::kRemoved) ++removed;
   }
   std::atomic<int> stored{0}, removed{0};
-};
-
-// A client of the add-in's kind on the test's own pipe.
-struct Client {
-  explicit Client(const std::string& pipe, uint32_t limitMs = kAddinTimeLimitMs)
-      : comm(".", kMailAddinType, kServiceTypeBits, 0, limitMs) {
-    comm.Dispatcher().SetPipeName(pipe.c_str());
-  }
-  CSimpleTarvixComm comm;
 };
 
 // Counts the connection closes of this process (each still reaches the
@@ -89,21 +81,7 @@ struct SenderThread {
   std::thread thread;
 };
 
-class ClientTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    pipe = UniquePipeName(::testing::UnitTest::GetInstance()->current_test_info()->name());
-  }
-  // A service that was started must stop cleanly when its input closes.
-  void TearDown() override {
-    if (service.Started()) {
-      EXPECT_TRUE(service.Stop());
-      EXPECT_EQ(service.ExitCode(), 0u) << service.Output();
-    }
-  }
-  std::string pipe;
-  CServiceProcess service;
-};
+using ClientTest = commtest::ServiceProcessTest;
 
 TEST_F(ClientTest, NoServiceLeavesCode3AtOnceAndTheHostReachable) {
   Client client(pipe);

@@ -53,6 +53,19 @@ bool CChildProcess::Stop(DWORD waitMs) {
   return clean;
 }
 
+bool CChildProcess::WriteInput(const std::string& text) {
+  size_t done = 0;
+  while (input_ && done < text.size()) {
+    DWORD wrote = 0;
+    if (!WriteFile(input_.Get(), text.data() + done, static_cast<DWORD>(text.size() - done), &wrote,
+                   nullptr) ||
+        wrote == 0)
+      return false;
+    done += wrote;
+  }
+  return done == text.size();
+}
+
 std::string CChildProcess::Output() {
   std::lock_guard<std::mutex> hold(lock_);
   return text_;

@@ -26,6 +26,10 @@ public:
   // does not end is killed, and the result is then false.
   bool Stop(DWORD waitMs = 20000);
 
+  // Writes to its standard input; false when it is not running or the
+  // input is closed.
+  bool WriteInput(const std::string& text);
+
   std::string Output();
   // Waits until the output holds `text` (at most ms); false also when the
   // process ended without writing it.
