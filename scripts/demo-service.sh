@@ -19,7 +19,8 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 
 service="$build/standin/service/tarvix-service-standin.exe"
 client="$build/standin/service/tarvix-demo-client.exe"
-for f in "$service" "$client"; do
+details="$build/standin/service/tarvix-details-demo.exe"
+for f in "$service" "$client" "$details"; do
   [ -f "$f" ] || { echo "missing $f (build the win64 tree first)" >&2; exit 2; }
 done
 
@@ -47,3 +48,22 @@ tr -d '\r' <"$work/service.out"
 echo
 echo "-- the service's log (LOG commands received):"
 cat "$log"
+
+echo
+echo "== the add-in's service side: application details, pipe watcher and listener"
+mkfifo "$work/input2"
+echo "\$ tarvix-service-standin --scenario listener-demo.txt &"
+"$run" "$service" --scenario "$(winpath "$root/standin/scenarios/listener-demo.txt")" \
+  <"$work/input2" >"$work/service2.out" 2>&1 &
+pid=$!
+exec 3>"$work/input2"
+sleep 3
+# The user's language choice starts as English; the service changes it.
+"$run" reg add 'HKCU\SOFTWARE\Zelvok\tarvix' /v Language /d en /f >/dev/null 2>&1 || true
+echo "\$ tarvix-details-demo --seconds 9"
+"$run" "$details" --seconds 9 </dev/null | tr -d '\r'
+exec 3>&-
+wait "$pid" || true
+echo "-- the service's output:"
+tr -d '\r' <"$work/service2.out"
+"$run" reg delete 'HKCU\SOFTWARE\Zelvok\tarvix' /v Language /f >/dev/null 2>&1 || true

@@ -7,7 +7,7 @@ source "$(dirname "$0")/common.sh"
 "$root/scripts/setup.sh"
 configure_win64
 cmake --build "$build/win64" -j "$jobs" --target vexal-client r6standin \
-  tarvix-service-standin tarvix-demo-client >/dev/null
+  tarvix-service-standin tarvix-demo-client tarvix-details-demo >/dev/null
 trap 'stop_wineserver "$build/win64"' EXIT
 "$root/scripts/demo-console.sh" "$build/win64"
 echo "== the command client and the stand-in security service"

@@ -19,6 +19,7 @@
 //                                 at once (the same words as the scenario's
 //                                 push lines, without the time)
 //   push hangup                   closes the listener connection
+//   push language <code>          sets the add-in's language choice
 //
 // A push waits for a listener when none is registered.
 #include <windows.h>

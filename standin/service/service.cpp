@@ -9,6 +9,7 @@
 #include "commands/commandset.h"
 #include "commands/scancommands.h"
 #include "commands/wire.h"
+#include "mapilib/languagemanager.h"
 #include "foundation/asciitext.h"
 #include "foundation/byteorder.h"
 #include "logging/logcommand.h"
@@ -639,7 +640,11 @@ void CStandinService::ServeListener(CTarvixSession& session, HANDLE pipe, int nu
     ListenerPush push;
     bool open = true;
     while (open && TakePush(slot, push)) {
-      if (push.hangup) {
+      if (!push.language.empty()) {
+        bool written = mapilib::SystemLanguageSettings().WriteLanguage(false, push.language.c_str());
+        Print("[%d] language choice %s: %s", number, push.language.c_str(),
+              written ? "set" : "not written");
+      } else if (push.hangup) {
         session.Close(false);
         Print("[%d] listener closed by the service", number);
         open = false;

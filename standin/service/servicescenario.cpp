@@ -95,6 +95,7 @@ bool WireWord(const std::string& word) {
 
 std::string ListenerPush::Describe() const {
   if (hangup) return "hangup";
+  if (!language.empty()) return "language " + language;
   std::string text = name;
   for (const ScriptedValue& p : params) text += " " + p.key + "=" + p.text;
   return text;
@@ -111,6 +112,7 @@ bool ParsePushWords(const std::string& words, ListenerPush& push, std::string& w
   std::string rest = words;
   std::string name = NextWord(rest);
   push.hangup = false;
+  push.language.clear();
   push.name.clear();
   push.params.clear();
   if (name.empty()) {
@@ -123,6 +125,14 @@ bool ParsePushWords(const std::string& words, ListenerPush& push, std::string& w
       return false;
     }
     push.hangup = true;
+    return true;
+  }
+  if (name == "language") {
+    push.language = NextWord(rest);
+    if (push.language.empty() || !Rest(rest).empty() || push.language.size() > 15) {
+      why = "expected: language <code>";
+      return false;
+    }
     return true;
   }
   if (!WireWord(name) || name == ".") {

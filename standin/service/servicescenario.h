@@ -33,6 +33,10 @@
 //                                down the listener connection; the value is
 //                                everything after the first "="
 //   push <ms> hangup             ... closes the listener connection instead
+//   push <ms> language <code>    ... sets the add-in's language choice for
+//                                this user (the registry value its language
+//                                manager reads), as the service's settings
+//                                would before STATUS_CHANGED E=10
 //   answer-wait <ms>             how long a pushed command that is answered
 //                                may take to answer (5000)
 //
@@ -114,6 +118,7 @@ struct SpamRule {
 struct ListenerPush {
   uint32_t atMs = 0;  // timed pushes: after the first registration
   bool hangup = false;
+  std::string language;  // not empty: set the language choice, push nothing
   std::string name;  // as given
   std::vector<ScriptedValue> params;
 

@@ -16,6 +16,7 @@
 #include "comm_printers.h"
 #include "commands/notifycommands.h"
 #include "commands/servicequeries.h"
+#include "registry/registry.h"
 #include "service_process.h"
 #include "servicescenario.h"
 
@@ -363,6 +364,21 @@ TEST_F(ServiceTest, HangUpsOnEitherSideAreReported) {
   EXPECT_EQ(service.Count("listener registered"), 2u);
 }
 
+TEST_F(ServiceTest, ALanguagePushSetsTheChoiceAndSendsNothing) {
+  namespace registry = tarvixlib::registry;
+  registry::DeleteValue(HKEY_CURRENT_USER, registry::kProductKey, "Language");
+  CRawListener listener;
+  ASSERT_NO_FATAL_FAILURE(StartRegistered("", listener));
+  ASSERT_TRUE(service.WriteInput("push language de\npush NOP\n"));
+  EXPECT_EQ(listener.ReadPush(), "NOP\n.\n") << "the language push wrote nothing";
+  EXPECT_TRUE(service.WaitFor("] language choice de: set", 5000)) << service.Output();
+  char code[16] = {};
+  EXPECT_TRUE(registry::ReadString(HKEY_CURRENT_USER, registry::kProductKey, "Language", code,
+                                   sizeof code));
+  EXPECT_STREQ(code, "de");
+  registry::DeleteValue(HKEY_CURRENT_USER, registry::kProductKey, "Language");
+}
+
 TEST_F(ServiceTest, StopIsNotHeldUpByAnAnswerThatNeverComes) {
   CRawListener listener;
   ASSERT_NO_FATAL_FAILURE(StartRegistered("answer-wait 600000\n", listener));
@@ -447,6 +463,8 @@ TEST(ServiceScenarioTest, BadNewLinesNameTheirLineAndReason) {
       {"push 100 NOP =10\n", "line 1: expected KEY=VALUE: =10"},
       {"push 100 NOP A:B=1\n", "line 1: expected KEY=VALUE: A:B=1"},
       {"push 100 hangup now\n", "line 1: hangup takes no parameters"},
+      {"push 100 language\n", "line 1: expected: language <code>"},
+      {"push 100 language de now\n", "line 1: expected: language <code>"},
       {"push 100 A:B\n", "line 1: not a command name: A:B"},
       {"push 100 .\n", "line 1: not a command name: ."},
       {"# timeline\npush 100 NOP\npush 200 X=1\n", "line 3: not a command name: X=1"},
