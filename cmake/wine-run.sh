@@ -26,7 +26,12 @@ trap 'rm -f "$out"' EXIT
 # Processes wine starts on demand (explorer.exe) inherit stdout; keep the
 # test's output in a file so the test runner does not wait for them.
 if [ "${TARVIX_WINE_XVFB:-0}" = 1 ]; then
-  xvfb-run -a wine "$@" >"$out" 2>&1 </dev/null
+  # A desktop that this wineserver started for a process without a display
+  # moves onto the display only after some process with one asked for it,
+  # and the first such process cannot make windows meanwhile: ask first,
+  # give the desktop time, then run the program.
+  xvfb-run -a sh -c 'wine rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1; sleep 3
+    exec wine "$@"' sh "$@" >"$out" 2>&1 </dev/null
 else
   wine "$@" >"$out" 2>&1
 fi

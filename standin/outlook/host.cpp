@@ -266,11 +266,11 @@ void CHost::Pump(DWORD ms) {
 
 void CHost::SetForeground(bool on) {
   if (on) {
-    if (!window_) {
+    if (!window_)
       window_.Reset(CreateWindowExW(0, L"STATIC", L"Inbox - Outlook stand-in",
                                     WS_OVERLAPPEDWINDOW, 0, 0, 640, 480, nullptr, nullptr,
                                     GetModuleHandleW(nullptr), nullptr));
-    }
+    if (!window_) std::printf("no window: error %lu\n", GetLastError());
     ShowWindow(window_.Get(), SW_SHOW);
     SetForegroundWindow(window_.Get());
   } else if (window_) {

@@ -152,7 +152,7 @@ TEST_F(AddinServerTest, AggregationHandsOutTheInnerUnknownOnly) {
   EXPECT_EQ(extensibility.As(persist), S_OK) << "an interface only the outer has";
   CComPtr<IConnect> connect;
   EXPECT_EQ(extensibility.As(connect), S_OK);
-  EXPECT_EQ(extensibility->OnStartupComplete(nullptr), S_OK);
+  EXPECT_EQ(extensibility->OnStartupComplete(nullptr), E_NOTIMPL) << "never connected: inactive";
 
   // The inner unknown is not the outer's.
   CComPtr<IUnknown> innerIdentity;
@@ -188,21 +188,23 @@ TEST_F(AddinServerTest, CanUnloadOnlyWithoutObjectsAndLocks) {
   EXPECT_EQ(canUnloadNow_(), S_OK);
 }
 
-TEST_F(AddinServerTest, ExtensibilityCallsSucceedAndConnectionKeepsTheApplication) {
+// An application that is not Outlook leaves the add-in inactive: it keeps
+// nothing of it, and only OnStartupComplete says so.
+TEST_F(AddinServerTest, ExtensibilityCallsOfAnInactiveAddinKeepNothing) {
   CComPtr<_IDTExtensibility2> addin;
   ASSERT_EQ(factory_->CreateInstance(nullptr, IID__IDTExtensibility2, addin.OutVoid()), S_OK);
   CComPtr<CFakeApplication> application = CComObjectMake<CFakeApplication>();
   SAFEARRAY* custom = SafeArrayCreateVector(VT_VARIANT, 0, 0);
   ASSERT_NE(custom, nullptr);
   EXPECT_EQ(addin->OnConnection(application.Get(), ext_cm_Startup, nullptr, &custom), S_OK);
-  EXPECT_EQ(application->RefCount(), 2) << "the add-in keeps the application";
-  EXPECT_EQ(addin->OnStartupComplete(&custom), S_OK);
+  EXPECT_EQ(application->RefCount(), 1) << "an inactive add-in keeps no application";
+  EXPECT_EQ(addin->OnStartupComplete(&custom), E_NOTIMPL);
   EXPECT_EQ(addin->OnAddInsUpdate(&custom), S_OK);
   EXPECT_EQ(addin->OnBeginShutdown(&custom), S_OK);
   EXPECT_EQ(addin->OnDisconnection(ext_dm_HostShutdown, &custom), S_OK);
   SafeArrayDestroy(custom);
   addin.Reset();
-  EXPECT_EQ(application->RefCount(), 1) << "and lets it go with itself";
+  EXPECT_EQ(application->RefCount(), 1);
 }
 
 // IDispatch answers from the type library inside the DLL.
