@@ -23,8 +23,12 @@
 //   load <id>                ItemLoad
 //   wait <ms>                dispatches window messages for that long
 //   disconnect               OnBeginShutdown, OnDisconnection(host shutdown)
-// One output line per step. Exit code 0 when the script ran, 2 for a bad
-// script, 3 when no add-in could be loaded at connect.
+// One output line per step, and below an event one line per message the
+// add-in asked to scan (through the file NORVELLA_SCAN_TRACE names, set here
+// when it is not set). At the end the host says which of its objects the
+// add-in still holds. Exit code 0 when the script ran and the add-in let go
+// of everything, 2 for a bad script, 3 when no add-in could be loaded at
+// connect, 4 when objects are still held.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -79,6 +83,8 @@ private:
   void Connect();
   void Disconnect();
   void Pump(DWORD ms);
+  // Prints the scans the add-in asked for since the last call.
+  void ReportScans();
   void SetForeground(bool on);
 
   std::wstring version_ = L"16.0.0.5000";
@@ -88,6 +94,11 @@ private:
   std::vector<AddIn> addIns_;
   tarvixlib::CUniqueWindow window_;
   bool connectFailed_ = false;
+  std::string tracePath_;
+  long traceRead_ = 0;
+
+public:
+  void SetTracePath(const std::string& path) { tracePath_ = path; }
 };
 
 COutlookModel& EnsureModel(std::unique_ptr<COutlookModel>& model, const std::wstring& version,
@@ -115,8 +126,16 @@ int CHost::Run(std::istream& script) {
     std::fflush(stdout);
   }
   if (!addIns_.empty()) Disconnect();
+  int result = connectFailed_ ? 3 : 0;
+  if (model_) {
+    std::vector<std::wstring> held = model_->HeldObjects();
+    std::string names;
+    for (const std::wstring& h : held) names += (names.empty() ? "" : ", ") + Narrow(h);
+    std::printf("objects the add-in still holds: %s\n", held.empty() ? "none" : names.c_str());
+    if (!held.empty() && result == 0) result = 4;
+  }
   model_.reset();
-  return connectFailed_ ? 3 : 0;
+  return result;
 }
 
 bool CHost::Step(const std::vector<std::string>& w) {
@@ -153,19 +172,23 @@ bool CHost::Step(const std::vector<std::string>& w) {
   } else if (verb == "newmail" && w.size() == 2 && model_) {
     int sinks = model_->FireNewMailEx(Wide(w[1]));
     std::printf("newmail %s: %d sink(s)\n", w[1].c_str(), sinks);
+    ReportScans();
   } else if (verb == "select" && w.size() >= 2 && model_) {
     std::vector<std::wstring> ids;
     for (size_t i = 1; i < w.size(); ++i) ids.push_back(Wide(w[i]));
     model_->Select(ids);
     int sinks = model_->FireSelectionChange();
     std::printf("select %zu item(s): %d sink(s)\n", ids.size(), sinks);
+    ReportScans();
   } else if (verb == "send" && w.size() == 2 && model_ && model_->Item(Wide(w[1]))) {
     int sinks = 0;
     bool cancel = model_->FireItemSend(Wide(w[1]), &sinks);
     std::printf("send %s: %s (%d sink(s))\n", w[1].c_str(), cancel ? "cancelled" : "sent", sinks);
+    ReportScans();
   } else if (verb == "load" && w.size() == 2 && model_ && model_->Item(Wide(w[1]))) {
     int sinks = model_->FireItemLoad(Wide(w[1]));
     std::printf("load %s: %d sink(s)\n", w[1].c_str(), sinks);
+    ReportScans();
   } else if (verb == "wait" && w.size() == 2) {
     Pump(static_cast<DWORD>(std::strtoul(w[1].c_str(), nullptr, 10)));
   } else if (verb == "disconnect" && w.size() == 1) {
@@ -250,6 +273,28 @@ void CHost::Disconnect() {
   CoFreeUnusedLibraries();
 }
 
+void CHost::ReportScans() {
+  if (tracePath_.empty() || !model_) return;
+  std::ifstream trace(tracePath_, std::ios::binary);
+  if (!trace) return;
+  trace.seekg(traceRead_);
+  std::string line;
+  while (std::getline(trace, line)) {
+    traceRead_ = static_cast<long>(trace.tellg());
+    // "ScanMessage message=<pointer> parent=... incoming=.. force=.. class=.. junk=.."
+    size_t at = line.find("message=");
+    size_t end = line.find(' ', at);
+    if (at == std::string::npos || end == std::string::npos) continue;
+    void* message = nullptr;
+    std::sscanf(line.c_str() + at + 8, "%p", &message);
+    std::wstring mail = model_->MailOf(message);
+    size_t rest = line.find("incoming=");
+    std::printf("  ScanMessage %s: %s\n", mail.empty() ? "(unknown message)" : Narrow(mail).c_str(),
+                rest == std::string::npos ? "" : line.c_str() + rest);
+    if (trace.peek() == EOF) break;
+  }
+}
+
 void CHost::Pump(DWORD ms) {
   DWORD end = GetTickCount() + ms;
   for (;;) {
@@ -292,11 +337,25 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 3;
+  // Where the add-in's scan seam writes the scans it was asked for.
+  std::string trace;
+  if (const char* given = std::getenv("NORVELLA_SCAN_TRACE")) {
+    trace = given;
+  } else {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    trace = std::string(folder) + "outlook-standin-scans-" + std::to_string(GetCurrentProcessId()) + ".txt";
+    SetEnvironmentVariableA("NORVELLA_SCAN_TRACE", trace.c_str());
+    _putenv_s("NORVELLA_SCAN_TRACE", trace.c_str());
+  }
+  DeleteFileA(trace.c_str());
   int result;
   {
     CHost host;
+    host.SetTracePath(trace);
     result = host.Run(script);
   }
+  DeleteFileA(trace.c_str());
   CoUninitialize();
   return result;
 }

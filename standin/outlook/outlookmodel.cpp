@@ -322,6 +322,35 @@ MailSpec* COutlookModel::Spec(const std::wstring& id) {
   return nullptr;
 }
 
+namespace {
+
+// References held beside the one the model keeps.
+ULONG OtherReferences(IUnknown* object) {
+  object->AddRef();
+  return object->Release() - 1;
+}
+
+}  // namespace
+
+std::vector<std::wstring> COutlookModel::HeldObjects() {
+  std::vector<std::wstring> held;
+  for (CDispatchObject* o : {application_.Get(), namespace_.Get(), junkFolder_.Get(), explorer_.Get()})
+    if (o && OtherReferences(static_cast<IDispatch*>(o)) > 0) held.push_back(o->What());
+  for (auto& [id, item] : items_)
+    if (OtherReferences(static_cast<IDispatch*>(item.Get())) > 0) held.push_back(L"item " + id);
+  for (auto& spec : specs_)
+    if (spec->mapiObject && OtherReferences(spec->mapiObject.Get()) > 0)
+      held.push_back(L"MAPIOBJECT of " + spec->id);
+  return held;
+}
+
+std::wstring COutlookModel::MailOf(const void* message) {
+  for (auto& spec : specs_)
+    if (spec->mapiObject && static_cast<const void*>(spec->mapiObject.Get()) == message)
+      return spec->id;
+  return L"";
+}
+
 CComPtr<CDispatchObject> COutlookModel::MakeMailItem(MailSpec* spec) {
   auto item = tarvixlib::CComObjectMake<CDispatchObject>(spec->id.c_str());
   item->AnswerAs(IID_MailItem, &spec->answersMailItem);

@@ -171,6 +171,12 @@ public:
   // The explorer's selection, first selected first.
   void Select(const std::vector<std::wstring>& ids) { selection_ = ids; }
 
+  // The objects of this model someone else still holds a reference to
+  // (after an add-in was unloaded: what it failed to release), by name.
+  std::vector<std::wstring> HeldObjects();
+  // The mail whose MAPIOBJECT is `message`, or "".
+  std::wstring MailOf(const void* message);
+
   // Events, as Outlook fires them. ItemSend passes the item and a cancel
   // flag by reference and gives back what the sinks left in it.
   bool FireItemSend(const std::wstring& id, int* sinks = nullptr);

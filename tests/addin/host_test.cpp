@@ -68,8 +68,25 @@ TEST_F(HostTest, TheRegisteredAddinIsLoadedConnectedAndUnloaded) {
         "application sinks 3, explorer sinks 1",
         "send m1: sent (3 sink(s))", "newmail m1,,meeting: 3 sink(s)",
         "select 2 item(s): 1 sink(s)", "load m1: 3 sink(s)",
-        "add-in norvella.Connect: OnDisconnection 0x00000000, application sinks left 0"})
+        "add-in norvella.Connect: OnDisconnection 0x00000000, application sinks left 0",
+        "objects the add-in still holds: none"})
     EXPECT_NE(out.find(line), std::string::npos) << line << "\n" << out;
+  // The three scanning events reached the scan with their arguments, in
+  // order; the meeting request and the second selected item did not.
+  std::string scans;
+  for (size_t at = out.find("  ScanMessage "); at != std::string::npos;
+       at = out.find("  ScanMessage ", at + 1)) {
+    size_t parent = out.find(" incoming=", at);
+    size_t junk = out.find(" junk=", at);
+    scans += out.substr(at + 14, out.find(':', at) - at - 14) + out.substr(parent, junk - parent) +
+             "\n";
+  }
+  EXPECT_EQ(scans,
+            "m1 incoming=0 force=0 class=IPM.Note\n"
+            "m1 incoming=1 force=1 class=IPM.Note\n"
+            "m1 incoming=1 force=0 class=IPM.Note\n")
+      << out;
+  EXPECT_NE(out.find("junk=Junk E-mail"), std::string::npos) << out;
 }
 
 TEST_F(HostTest, AnOldOutlookLeavesTheAddinInactive) {
