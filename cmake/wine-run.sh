@@ -5,6 +5,8 @@
 #
 #   TARVIX_WINEPREFIX  prefix to use (default: <cwd's build tree>/wineprefix)
 #   TARVIX_WINE_XVFB=1 run under xvfb-run (for tests that open windows)
+#   TARVIX_WINE_XVFB=probe:<program and arguments>  the same, and first run
+#                      the program until it exits 0 (windows work)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 prefix=${TARVIX_WINEPREFIX:-}
@@ -25,12 +27,21 @@ out=$(mktemp)
 trap 'rm -f "$out"' EXIT
 # Processes wine starts on demand (explorer.exe) inherit stdout; keep the
 # test's output in a file so the test runner does not wait for them.
-if [ "${TARVIX_WINE_XVFB:-0}" = 1 ]; then
+xvfb=${TARVIX_WINE_XVFB:-0}
+if [ "$xvfb" != 0 ]; then
+  case $xvfb in probe:*) export TARVIX_WINDOW_PROBE=${xvfb#probe:} ;; esac
   # A desktop that this wineserver started for a process without a display
   # moves onto the display only after some process with one asked for it,
-  # and the first such process cannot make windows meanwhile: ask first,
-  # give the desktop time, then run the program.
-  xvfb-run -a sh -c 'wine rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1; sleep 3
+  # and until then new processes cannot make windows. The probe program
+  # exits with 0 once it could make one: it is run until it succeeds (at
+  # most 20 s); without one, the desktop is asked for once and given 3 s.
+  xvfb-run -a sh -c '
+    if [ -n "${TARVIX_WINDOW_PROBE:-}" ]; then
+      i=0
+      until wine $TARVIX_WINDOW_PROBE >/dev/null 2>&1 || [ $i -ge 20 ]; do i=$((i + 1)); sleep 1; done
+    else
+      wine rundll32.exe user32.dll,GetDesktopWindow >/dev/null 2>&1; sleep 3
+    fi
     exec wine "$@"' sh "$@" >"$out" 2>&1 </dev/null
 else
   wine "$@" >"$out" 2>&1

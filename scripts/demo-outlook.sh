@@ -25,5 +25,5 @@ trap '"$run" regsvr32 /s /u "$(winpath "$dll")" >/dev/null 2>&1 || true' EXIT
 echo "\$ regsvr32 /s norvella_x64.dll"
 "$run" regsvr32 /s "$(winpath "$dll")"
 echo "\$ outlook-standin outlook-demo.txt"
-TARVIX_WINE_XVFB=1 "$run" "$host" "$(winpath "$root/standin/scenarios/outlook-demo.txt")" |
+TARVIX_WINE_XVFB="probe:$host --window-probe" "$run" "$host" "$(winpath "$root/standin/scenarios/outlook-demo.txt")" |
   tr -d '\r' | grep -v '^X connection to'

@@ -2,6 +2,8 @@
 // does and runs a script of mails and events against them.
 //
 //   outlook-standin SCRIPT
+//   outlook-standin --window-probe   exit code 0 when this process can make
+//                                    a window (see cmake/wine-run.sh)
 //
 // Add-ins are found under Software\Microsoft\Office\Outlook\Addins of
 // HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER: each key whose LoadBehavior has
@@ -35,6 +37,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -327,6 +330,11 @@ void CHost::SetForeground(bool on) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--window-probe") == 0) {
+    tarvixlib::CUniqueWindow probe(CreateWindowExW(0, L"STATIC", L"probe", WS_OVERLAPPEDWINDOW, 0,
+                                                   0, 10, 10, nullptr, nullptr, nullptr, nullptr));
+    return probe ? 0 : 1;
+  }
   if (argc != 2) {
     std::fprintf(stderr, "usage: outlook-standin SCRIPT\n");
     return 2;

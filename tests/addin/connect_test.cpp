@@ -1,8 +1,8 @@
 // The add-in object against the stand-in Outlook object model, in-process:
 // when it becomes active, the junk folder's name, the registry switches,
 // the sinks it connects and the scans its handlers ask for (seen through
-// the ScanMessage hook). Runs under a virtual display: the handlers scan
-// only once a foreground window has been seen.
+// the ScanMessage hook). The handlers scan only once a foreground window
+// has been seen; the tests say which window is in front.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,7 +12,6 @@
 
 #include "addin/connect.h"
 #include "addin/scanmessage.h"
-#include "foundation/winhandles.h"
 #include "outlookmodel.h"
 #include "registry/registry.h"
 
@@ -43,6 +42,9 @@ bool RecordScan(const char* junk, IUnknown* message, HWND parent, bool incoming,
 
 class CPlainMessage final : public tarvixlib::CComObject<IUnknown> {};
 
+HWND const kMainWindow = reinterpret_cast<HWND>(0x10010);
+HWND g_foreground = nullptr;  // what the foreground source reports
+
 const char* const kOfficeKeys[] = {
     "Software\\Microsoft\\Office\\11.0\\Common\\LanguageResources",
     "Software\\Microsoft\\Office\\12.0\\Common\\LanguageResources",
@@ -57,6 +59,7 @@ protected:
     g_scans.clear();
     g_threat = nullptr;
     SetScanMessageHookForTests(RecordScan);
+    ShowForegroundWindow(nullptr);  // none until a test shows one
     ClearRegistry();
   }
   void TearDown() override {
@@ -68,7 +71,6 @@ protected:
     SetScanMessageHookForTests(nullptr);
     CConnect::SetForegroundSourceForTests(nullptr);
     ClearRegistry();
-    window_.Reset();
     CoUninitialize();
   }
   static void ClearRegistry() {
@@ -103,19 +105,16 @@ protected:
     connect_ = CComPtr<CConnect>(static_cast<CConnect*>(extensibility.Get()));
     return connect_->OnConnection(Model().Application(), ext_cm_Startup, nullptr, nullptr);
   }
-  // A window of this test in front, as Outlook's main window would be.
-  void ShowForegroundWindow() {
-    window_.Reset(CreateWindowExW(0, L"STATIC", L"Inbox", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
-                                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr));
-    ASSERT_TRUE(window_) << "needs a display";
-    ShowWindow(window_.Get(), SW_SHOW);
-    SetForegroundWindow(window_.Get());
-    ASSERT_EQ(GetForegroundWindow(), window_.Get());
+  // A window in front, as Outlook's main window would be (the handlers only
+  // keep and pass the handle on, so any value stands for one).
+  void ShowForegroundWindow(HWND window = kMainWindow) {
+    g_foreground = window;
+    CConnect::SetForegroundSourceForTests(Foreground);
   }
+  static HWND Foreground() { return g_foreground; }
 
   std::unique_ptr<COutlookModel> model_;
   CComPtr<CConnect> connect_;
-  tarvixlib::CUniqueWindow window_;
 };
 
 TEST_F(ConnectTest, TheVersionDecidesWhetherTheAddinIsActive) {
@@ -214,29 +213,22 @@ TEST_F(ConnectTest, ConnectingTwiceWithoutDisconnectingFails) {
             E_FAIL);
 }
 
-HWND NoForegroundWindow() { return nullptr; }
-
 TEST_F(ConnectTest, NothingIsScannedBeforeAForegroundWindowWasSeen) {
   AddMail(L"out");
   ASSERT_EQ(Connect(), S_OK);
   g_threat = MessageOf(L"out");
-  CConnect::SetForegroundSourceForTests(NoForegroundWindow);
   EXPECT_FALSE(Model().FireItemSend(L"out")) << "cancel untouched";
   EXPECT_TRUE(g_scans.empty());
   EXPECT_EQ(connect_->ParentWindow(), nullptr);
 
   // The next event tries again, and the first window seen is kept.
-  CConnect::SetForegroundSourceForTests(nullptr);
   ShowForegroundWindow();
   EXPECT_TRUE(Model().FireItemSend(L"out"));
-  EXPECT_EQ(connect_->ParentWindow(), window_.Get());
-  tarvixlib::CUniqueWindow other(CreateWindowExW(0, L"STATIC", L"Other", WS_OVERLAPPEDWINDOW, 0, 0,
-                                                 100, 100, nullptr, nullptr, nullptr, nullptr));
-  ShowWindow(other.Get(), SW_SHOW);
-  SetForegroundWindow(other.Get());
+  EXPECT_EQ(connect_->ParentWindow(), kMainWindow);
+  ShowForegroundWindow(reinterpret_cast<HWND>(0x20020));
   Model().FireItemSend(L"out");
   ASSERT_EQ(g_scans.size(), 2u);
-  EXPECT_EQ(g_scans[1].parent, window_.Get());
+  EXPECT_EQ(g_scans[1].parent, kMainWindow);
 }
 
 TEST_F(ConnectTest, ASendIsSavedScannedAndCancelledOnAThreat) {
@@ -270,7 +262,7 @@ TEST_F(ConnectTest, ASendIsSavedScannedAndCancelledOnAThreat) {
   EXPECT_EQ(g_scans[2].message, MessageOf(L"unsaved"));
   for (const ScanCall& s : g_scans) {
     EXPECT_EQ(s.junk, "Junk E-mail");
-    EXPECT_EQ(s.parent, window_.Get());
+    EXPECT_EQ(s.parent, kMainWindow);
     EXPECT_FALSE(s.incoming);
     EXPECT_FALSE(s.force);
     EXPECT_EQ(s.messageClass, L"IPM.Note");

@@ -63,6 +63,8 @@ TEST_F(HostTest, TheRegisteredAddinIsLoadedConnectedAndUnloaded) {
       "disconnect\n",
       &code);
   EXPECT_EQ(code, 0u) << out;
+  EXPECT_EQ(out.find("no window"), std::string::npos) << "the host's main window is in front\n"
+                                                      << out;
   for (const char* line :
        {"add-in norvella.Connect: OnConnection 0x00000000, OnStartupComplete 0x00000000, "
         "application sinks 3, explorer sinks 1",
