@@ -32,7 +32,7 @@ for t in "${targets[@]}"; do
   "$dir/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 "${options[@]}" \
     -artifact_prefix="$dir/crashes/$t-" "$scratch" "$root/fuzz/corpus/$t" >"$log" 2>&1 || status=$?
   rm -rf "$scratch"
-  grep -E '^(stat::number_of_executed_units|stat::average_exec_per_sec|SUMMARY)' "$log" || true
+  grep -aE '^(stat::number_of_executed_units|stat::average_exec_per_sec|SUMMARY)' "$log" || true
   if [ "$status" -ne 0 ]; then
     echo "fuzz target $t failed; its output:"
     tail -n 40 "$log"
