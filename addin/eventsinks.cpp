@@ -1,17 +1,14 @@
 #include "addin/eventsinks.h"
 
 #include "addin/connect.h"
+#include "addin/outlookids.h"
 
 namespace mapilib {
 
-const IID IID_OutlookApplication = {0x00063001, 0x0000, 0x0000,
-                                    {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_OutlookMailItem = {0x00063034, 0x0000, 0x0000,
-                                 {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_OutlookApplicationEvents = {0x0006304E, 0x0000, 0x0000,
-                                          {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_OutlookExplorerEvents = {0x0006304F, 0x0000, 0x0000,
-                                       {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID IID_OutlookApplication = outlookids::kApplication;
+const IID IID_OutlookMailItem = outlookids::kMailItem;
+const IID IID_OutlookApplicationEvents = outlookids::kApplicationEvents;
+const IID IID_OutlookExplorerEvents = outlookids::kExplorerEvents;
 
 const SinkEntry kSinkTable[kSinkCount] = {
     {1, &IID_OutlookApplicationEvents, 0xF002, &CConnect::OnItemSend},

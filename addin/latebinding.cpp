@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "foundation/winhandles.h"
+
 namespace mapilib {
 
 IDispatch* CVariant::Dispatch() const noexcept {
@@ -27,11 +29,10 @@ HRESULT Invoke(IDispatch* object, const wchar_t* name, WORD flags, std::vector<V
   UINT argError = 0;
   hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params,
                       result ? result->Out() : nullptr, &exception, &argError);
-  if (hr == DISP_E_EXCEPTION) {
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
-  }
+  // The exception's texts are ours to free, whatever the call returned.
+  tarvixlib::CUniqueBstr source(exception.bstrSource);
+  tarvixlib::CUniqueBstr description(exception.bstrDescription);
+  tarvixlib::CUniqueBstr helpFile(exception.bstrHelpFile);
   return hr;
 }
 

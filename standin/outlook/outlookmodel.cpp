@@ -4,19 +4,16 @@
 
 #include <cwctype>
 
+#include "addin/outlookids.h"
 #include "foundation/winhandles.h"
 
 namespace tarvixstandin {
 namespace outlook {
 
-const IID IID_Application = {0x00063001, 0x0000, 0x0000,
-                             {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_MailItem = {0x00063034, 0x0000, 0x0000,
-                          {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_ApplicationEvents = {0x0006304E, 0x0000, 0x0000,
-                                   {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID IID_ExplorerEvents = {0x0006304F, 0x0000, 0x0000,
-                                {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID IID_Application = outlookids::kApplication;
+const IID IID_MailItem = outlookids::kMailItem;
+const IID IID_ApplicationEvents = outlookids::kApplicationEvents;
+const IID IID_ExplorerEvents = outlookids::kExplorerEvents;
 
 namespace {
 
